@@ -1,0 +1,215 @@
+#include "TestSupport.h"
+
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <stdexcept>
+
+#include <ogg/ogg.h>
+#include <vorbis/vorbisfile.h>
+
+namespace testing_support {
+
+TempDir::TempDir()
+{
+    char tmpl[] = "/tmp/fennick-test-XXXXXX";
+    if (!mkdtemp(tmpl))
+        throw std::runtime_error("mkdtemp failed");
+    FPath = tmpl;
+}
+
+TempDir::~TempDir()
+{
+    std::error_code ec;
+    std::filesystem::permissions(FPath, std::filesystem::perms::owner_all,
+                                 std::filesystem::perm_options::add, ec);
+    std::filesystem::remove_all(FPath, ec);
+}
+
+void WriteBytes(const std::string& Path, const std::vector<uint8_t>& Bytes)
+{
+    std::ofstream f(Path, std::ios::binary | std::ios::trunc);
+    f.write(reinterpret_cast<const char*>(Bytes.data()), static_cast<std::streamsize>(Bytes.size()));
+    if (!f)
+        throw std::runtime_error("cannot write " + Path);
+}
+
+std::vector<uint8_t> ReadBytes(const std::string& Path)
+{
+    std::ifstream f(Path, std::ios::binary);
+    return std::vector<uint8_t>(std::istreambuf_iterator<char>(f), {});
+}
+
+bool FileExists(const std::string& Path)
+{
+    std::error_code ec;
+    return std::filesystem::exists(Path, ec);
+}
+
+void PutU16(std::vector<uint8_t>& B, uint16_t V)
+{
+    B.push_back(V & 0xFF);
+    B.push_back(V >> 8);
+}
+
+void PutU32(std::vector<uint8_t>& B, uint32_t V)
+{
+    for (int i = 0; i < 4; ++i)
+        B.push_back((V >> (8 * i)) & 0xFF);
+}
+
+void PutTag(std::vector<uint8_t>& B, const char* Tag)
+{
+    for (int i = 0; i < 4; ++i)
+        B.push_back(static_cast<uint8_t>(Tag[i]));
+}
+
+void PutChunk(std::vector<uint8_t>& B, const char* Tag, const std::vector<uint8_t>& Body, bool Pad)
+{
+    PutTag(B, Tag);
+    PutU32(B, static_cast<uint32_t>(Body.size()));
+    B.insert(B.end(), Body.begin(), Body.end());
+    if (Pad && Body.size() % 2)
+        B.push_back(0);
+}
+
+std::vector<int16_t> Sine(int Frames, int Rate, const std::vector<double>& Freq, double Amp)
+{
+    size_t ch = Freq.size();
+    std::vector<int16_t> s(static_cast<size_t>(Frames) * ch);
+    for (int i = 0; i < Frames; ++i)
+        for (size_t c = 0; c < ch; ++c)
+            s[i * ch + c] = static_cast<int16_t>(
+                std::lround(Amp * 32767.0 * std::sin(2 * M_PI * Freq[c] * i / Rate)));
+    return s;
+}
+
+std::vector<uint8_t> Samples16ToBytes(const std::vector<int16_t>& S)
+{
+    std::vector<uint8_t> b;
+    b.reserve(S.size() * 2);
+    for (int16_t v : S)
+        PutU16(b, static_cast<uint16_t>(v));
+    return b;
+}
+
+std::vector<uint8_t> MakeWav16(const std::vector<int16_t>& Samples, int Channels, int Rate)
+{
+    std::vector<uint8_t> data = Samples16ToBytes(Samples);
+    std::vector<uint8_t> b;
+    PutTag(b, "RIFF");
+    PutU32(b, static_cast<uint32_t>(36 + data.size()));
+    PutTag(b, "WAVE");
+    std::vector<uint8_t> fmt;
+    PutU16(fmt, 1);
+    PutU16(fmt, static_cast<uint16_t>(Channels));
+    PutU32(fmt, static_cast<uint32_t>(Rate));
+    PutU32(fmt, static_cast<uint32_t>(Rate * Channels * 2));
+    PutU16(fmt, static_cast<uint16_t>(Channels * 2));
+    PutU16(fmt, 16);
+    PutChunk(b, "fmt ", fmt);
+    PutChunk(b, "data", data);
+    return b;
+}
+
+DecodedOgg DecodeOgg(const std::string& Path)
+{
+    DecodedOgg d;
+    OggVorbis_File vf;
+    if (ov_fopen(Path.c_str(), &vf) != 0)
+        return d;
+    vorbis_info* vi = ov_info(&vf, -1);
+    d.channels = vi->channels;
+    d.rate = vi->rate;
+    d.pcmTotal = ov_pcm_total(&vf, -1);
+    vorbis_comment* vc = ov_comment(&vf, -1);
+    if (vc) {
+        d.vendor = vc->vendor ? vc->vendor : "";
+        for (int i = 0; i < vc->comments; ++i)
+            d.comments.emplace_back(vc->user_comments[i], static_cast<size_t>(vc->comment_lengths[i]));
+    }
+    d.pcm.resize(static_cast<size_t>(d.channels));
+    int section = 0;
+    bool failed = false;
+    for (;;) {
+        float** pcm = nullptr;
+        long n = ov_read_float(&vf, &pcm, 4096, &section);
+        if (n == 0)
+            break;
+        if (n < 0) {
+            failed = true;
+            break;
+        }
+        for (int c = 0; c < d.channels; ++c)
+            d.pcm[c].insert(d.pcm[c].end(), pcm[c], pcm[c] + n);
+    }
+    ov_clear(&vf);
+    d.ok = !failed;
+    return d;
+}
+
+OggPages ScanOggPages(const std::string& Path)
+{
+    OggPages r;
+    std::vector<uint8_t> bytes = ReadBytes(Path);
+    size_t pos = 0;
+    bool allGood = true;
+    while (pos + 27 <= bytes.size()) {
+        const uint8_t* p = bytes.data() + pos;
+        if (std::memcmp(p, "OggS", 4) != 0) {
+            allGood = false;
+            break;
+        }
+        int segs = p[26];
+        if (pos + 27 + segs > bytes.size()) {
+            allGood = false;
+            break;
+        }
+        size_t body = 0;
+        for (int i = 0; i < segs; ++i)
+            body += p[27 + i];
+        size_t headerLen = 27 + segs;
+        if (pos + headerLen + body > bytes.size()) {
+            allGood = false;
+            break;
+        }
+        std::vector<uint8_t> copy(p, p + headerLen + body);
+        uint32_t stored = copy[22] | (copy[23] << 8) | (copy[24] << 16) | (uint32_t(copy[25]) << 24);
+        ogg_page og;
+        og.header = copy.data();
+        og.header_len = static_cast<long>(headerLen);
+        og.body = copy.data() + headerLen;
+        og.body_len = static_cast<long>(body);
+        ogg_page_checksum_set(&og);
+        uint32_t computed = copy[22] | (copy[23] << 8) | (copy[24] << 16) | (uint32_t(copy[25]) << 24);
+        if (computed != stored)
+            allGood = false;
+        r.pages++;
+        r.lastIsEos = ogg_page_eos(&og) != 0;
+        r.lastGranule = ogg_page_granulepos(&og);
+        r.serials.push_back(static_cast<uint32_t>(ogg_page_serialno(&og)));
+        pos += headerLen + body;
+    }
+    r.ok = allGood && pos == bytes.size() && r.pages > 0;
+    return r;
+}
+
+double ToneLevelDb(const std::vector<float>& Signal, double Rate, double Freq)
+{
+    // Goertzel-like projection with a Hann window over the whole signal.
+    double re = 0, im = 0, wsum = 0;
+    size_t n = Signal.size();
+    for (size_t i = 0; i < n; ++i) {
+        double w = 0.5 - 0.5 * std::cos(2 * M_PI * double(i) / double(n > 1 ? n - 1 : 1));
+        double ph = 2 * M_PI * Freq * double(i) / Rate;
+        re += w * Signal[i] * std::cos(ph);
+        im += w * Signal[i] * std::sin(ph);
+        wsum += w;
+    }
+    double amp = 2.0 * std::sqrt(re * re + im * im) / (wsum > 0 ? wsum : 1);
+    return 20.0 * std::log10(amp + 1e-20);
+}
+
+} // namespace testing_support

@@ -1,0 +1,65 @@
+// Helpers shared by the tests: temporary folders, WAVE files built in
+// memory, and an independent look at Ogg Vorbis files through libvorbisfile.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace testing_support {
+
+// A fresh folder under /tmp, removed with everything in it.
+class TempDir {
+public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+    const std::string& Path() const { return FPath; }
+    std::string File(const std::string& Name) const { return FPath + "/" + Name; }
+
+private:
+    std::string FPath;
+};
+
+void WriteBytes(const std::string& Path, const std::vector<uint8_t>& Bytes);
+std::vector<uint8_t> ReadBytes(const std::string& Path);
+bool FileExists(const std::string& Path);
+
+// Little-endian appenders for building RIFF data.
+void PutU16(std::vector<uint8_t>& B, uint16_t V);
+void PutU32(std::vector<uint8_t>& B, uint32_t V);
+void PutTag(std::vector<uint8_t>& B, const char* Tag);
+void PutChunk(std::vector<uint8_t>& B, const char* Tag, const std::vector<uint8_t>& Body, bool Pad = true);
+
+// Interleaved 16-bit samples: a sine of Freq[c] Hz on channel c, at Amp of full scale.
+std::vector<int16_t> Sine(int Frames, int Rate, const std::vector<double>& Freq, double Amp = 0.5);
+std::vector<uint8_t> Samples16ToBytes(const std::vector<int16_t>& S);
+
+// A canonical 44-byte-header PCM WAVE image.
+std::vector<uint8_t> MakeWav16(const std::vector<int16_t>& Samples, int Channels, int Rate);
+
+struct DecodedOgg {
+    bool ok = false;
+    int channels = 0;
+    long rate = 0;
+    int64_t pcmTotal = -1;            // ov_pcm_total
+    std::vector<std::vector<float>> pcm; // per channel
+    std::vector<std::string> comments;   // user comments, NAME=value
+    std::string vendor;
+};
+DecodedOgg DecodeOgg(const std::string& Path);
+
+struct OggPages {
+    bool ok = false;              // every page's checksum verifies and the stream is complete
+    int pages = 0;
+    bool lastIsEos = false;
+    int64_t lastGranule = -1;
+    std::vector<uint32_t> serials;
+};
+OggPages ScanOggPages(const std::string& Path);
+
+// Level (RMS) of a frequency component in a signal, relative to full scale 1.0, in dB.
+double ToneLevelDb(const std::vector<float>& Signal, double Rate, double Freq);
+
+} // namespace testing_support
