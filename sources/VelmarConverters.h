@@ -1,0 +1,68 @@
+// The sample-rate converter between the reader and the encoder.
+#pragma once
+
+#include "pipeline/VelmarClasses.h"
+
+#include <array>
+#include <cstdint>
+
+namespace velmar {
+
+// Resampling kernels: keep, drop or repeat whole units (a 16-bit sample for
+// mono, a 4-byte frame for stereo), steered by Accumulator, which carries
+// the pattern from block to block (-1: not yet started). Exact halving and
+// doubling take a short path that leaves Accumulator alone. Return the bytes
+// written to Out.
+int ConvertMono16(const uint8_t* In, uint8_t* Out, int InBytes, int32_t& Accumulator, int OutRate, int InRate);
+int ConvertStereo16(const uint8_t* In, uint8_t* Out, int InBytes, int32_t& Accumulator, int OutRate, int InRate);
+// The same for frames of any size (Channels x 2 bytes).
+int ConvertFrames16(const uint8_t* In, uint8_t* Out, int InBytes, int32_t& Accumulator, int OutRate, int InRate,
+                    int FrameBytes);
+
+// An input that pulls 16-bit PCM from Input and hands it out at
+// OutSampleRate. Whole frames are kept, dropped or repeated; Size and
+// Position are the input's scaled by the rate ratio, so progress follows
+// the input.
+//
+// Lifecycle: BeginRead opens the input and fixes the ratio; ReadData until
+// it returns 0; EndRead closes the input. Input is a plain reference: the
+// converter is not told when that component goes away.
+// Failure: VelmarException "Input not assigned" without Input, "The Stream
+// is not opened" outside a read cycle, and a message naming the bad rate or
+// channel count in BeginRead (the input is closed again then).
+// Thread: one read cycle at a time, from one thread.
+class TVelmarRateConverter : public TVelmarInput {
+public:
+    static constexpr int BlockSize = 32768;
+
+    explicit TVelmarRateConverter(TComponent* AOwner = nullptr);
+
+    int GetBitsPerSample() override { return 16; }
+    int GetChannels() override;
+    int GetSampleRate() override { return FOutSampleRate; }
+    int ReadData(void* Buffer, int BufferSize) override;
+    void BeginRead() override;
+    void EndRead() override;
+
+    TVelmarInput* Input() const { return FInput; }
+    void SetInput(TVelmarInput* Value) { FInput = Value; }
+    int OutSampleRate() const { return FOutSampleRate; }
+    void SetOutSampleRate(int Value) { FOutSampleRate = Value; }
+    int ChunkSize() const { return FChunkSize; }
+    int32_t Accumulator() const { return FAccumulator; }
+
+private:
+    int Refill();
+
+    TVelmarInput* FInput = nullptr;
+    int FOutSampleRate = 22050;
+    int FChunkSize = BlockSize;
+    bool FInputEnded = false;
+    int32_t FAccumulator = -1;
+    int FInRate = 0;       // fixed for the read cycle
+    int FChannels = 0;     // fixed for the read cycle
+    alignas(8) std::array<uint8_t, BlockSize> FInBuf{};
+    alignas(8) std::array<uint8_t, BlockSize> FOutBuf{};
+};
+
+} // namespace velmar

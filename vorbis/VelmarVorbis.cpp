@@ -1,0 +1,270 @@
+#include "vorbis/VelmarVorbis.h"
+
+#include <cstdio>
+#include <cstring>
+#include <strings.h>
+
+namespace velmar {
+
+namespace VO = velmar::ogg;
+namespace VC = velmar::Codec;
+namespace VE = velmar::VorbisEnc;
+
+void LoadCodecLibraries()
+{
+    ogg::Startup();
+    Codec::Startup();
+    VorbisEnc::Startup();
+    VorbisFile::Startup();
+}
+
+void ReleaseCodecLibraries()
+{
+    VorbisFile::Shutdown();
+    VorbisEnc::Shutdown();
+    Codec::Shutdown();
+    ogg::Shutdown();
+}
+
+// The codec records of one run; each is cleared only if it was initialised,
+// in the order the libraries expect.
+struct TVelmarVorbisOut::TCodecState {
+    ogg_stream_state Stream{};
+    ogg_page Page{};
+    ogg_packet Packet{};
+    vorbis_info Info{};
+    vorbis_comment Comment{};
+    vorbis_dsp_state Dsp{};
+    vorbis_block Block{};
+    bool HasInfo = false, HasComment = false, HasDsp = false, HasBlock = false, HasStream = false;
+
+    ~TCodecState()
+    {
+        if (HasStream)
+            VO::ogg_stream_clear(&Stream);
+        if (HasBlock)
+            VC::vorbis_block_clear(&Block);
+        if (HasDsp)
+            VC::vorbis_dsp_clear(&Dsp);
+        if (HasComment)
+            VC::vorbis_comment_clear(&Comment);
+        if (HasInfo)
+            VC::vorbis_info_clear(&Info);
+    }
+};
+
+namespace {
+
+// For each Vorbis channel, the WAVE channel it takes (Vorbis I, 4.3.9).
+const int* VorbisOrder(int Channels)
+{
+    static const int c3[] = {0, 2, 1};
+    static const int c5[] = {0, 2, 1, 3, 4};
+    static const int c6[] = {0, 2, 1, 4, 5, 3};
+    static const int c7[] = {0, 2, 1, 5, 6, 4, 3};
+    static const int c8[] = {0, 2, 1, 6, 7, 4, 5, 3};
+    switch (Channels) {
+    case 3: return c3;
+    case 5: return c5;
+    case 6: return c6;
+    case 7: return c7;
+    case 8: return c8;
+    default: return nullptr;
+    }
+}
+
+std::string NameOf(const std::string& Line)
+{
+    auto eq = Line.find('=');
+    return eq == std::string::npos ? std::string() : Line.substr(0, eq);
+}
+
+} // namespace
+
+TVelmarVorbisOut::TVelmarVorbisOut(TComponent* AOwner) : TVelmarStreamedOutput(AOwner)
+{
+    if (!VO::OggLibLoaded)
+        throw VelmarException("ogg.dll library could not be loaded.");
+    if (!VC::VorbisLibLoaded)
+        throw VelmarException("vorbis.dll library could not be loaded.");
+    if (!VorbisFile::VorbisFileLibLoaded)
+        throw VelmarException("vorbisfile.dll library could not be loaded.");
+    if (!VE::VorbisEncLibLoaded)
+        throw VelmarException("vorbisenc.dll library could not be loaded.");
+}
+
+TVelmarVorbisOut::~TVelmarVorbisOut()
+{
+    // The worker's final step drains a run cut short by destruction.
+    ShutdownThread();
+    if (Busy())
+        ReleaseRun();
+}
+
+void TVelmarVorbisOut::CheckFormat(int Channels, int Rate) const
+{
+    if (Channels < 1 || Channels > 255)
+        throw VelmarException("Cannot encode " + std::to_string(Channels) + " channels: Vorbis takes 1 to 255");
+    if (Rate < 1)
+        throw VelmarException("Cannot encode at a sample rate of " + std::to_string(Rate) + " Hz");
+}
+
+void TVelmarVorbisOut::SetUpEncoder(int Channels, int Rate)
+{
+    TCodecState& c = *FCodec;
+    VC::vorbis_info_init(&c.Info);
+    c.HasInfo = true;
+    int rc = VE::vorbis_encode_init_vbr(&c.Info, Channels, Rate, FCompression);
+    if (rc != 0)
+        throw VelmarException("The Vorbis encoder refused " + std::to_string(Channels) + " channels at " +
+                              std::to_string(Rate) + " Hz, quality " + std::to_string(FCompression) +
+                              " (error " + std::to_string(rc) + ")");
+
+    VC::vorbis_comment_init(&c.Comment);
+    c.HasComment = true;
+    for (const std::string& line : FComments) {
+        const std::string name = NameOf(line);
+        for (const std::string& other : FComments) {
+            if (strcasecmp(NameOf(other).c_str(), name.c_str()) == 0) {
+                const auto eq = other.find('=');
+                const std::string value = eq == std::string::npos ? std::string() : other.substr(eq + 1);
+                VC::vorbis_comment_add_tag(&c.Comment, name.c_str(), value.c_str());
+                break;
+            }
+        }
+    }
+
+    if (VC::vorbis_analysis_init(&c.Dsp, &c.Info) != 0)
+        throw VelmarException("The Vorbis encoder could not start");
+    c.HasDsp = true;
+    VC::vorbis_block_init(&c.Dsp, &c.Block);
+    c.HasBlock = true;
+    VO::ogg_stream_init(&c.Stream, FSerial);
+    c.HasStream = true;
+}
+
+void TVelmarVorbisOut::WriteHeaders()
+{
+    TCodecState& c = *FCodec;
+    ogg_packet ident, comment, setup;
+    VC::vorbis_analysis_headerout(&c.Dsp, &c.Comment, &ident, &comment, &setup);
+    VO::ogg_stream_packetin(&c.Stream, &ident);
+    VO::ogg_stream_packetin(&c.Stream, &comment);
+    VO::ogg_stream_packetin(&c.Stream, &setup);
+    while (VO::ogg_stream_flush(&c.Stream, &c.Page) != 0)
+        WritePage(c.Page);
+}
+
+void TVelmarVorbisOut::PrepareOutput()
+{
+    try {
+        if (!FStreamAssigned) {
+            if (FFileName.empty())
+                throw VelmarException("File name is not assigned.");
+            FFileStream = std::make_unique<TFileStream>(FFileName, TFileMode::fmCreate);
+            FStream = FFileStream.get();
+        }
+        Input()->BeginRead();
+        FInputOpen = true;
+        FEndOfStream = false;
+        FChannels = Input()->GetChannels();
+        const int rate = Input()->GetSampleRate();
+        CheckFormat(FChannels, rate);
+        FCodec = std::make_unique<TCodecState>();
+        SetUpEncoder(FChannels, rate);
+        WriteHeaders();
+    } catch (...) {
+        // Nothing of a run that never started stays behind.
+        ReleaseRun();
+        throw;
+    }
+}
+
+void TVelmarVorbisOut::WritePage(const ogg_page& Page)
+{
+    FStream->WriteBuffer(Page.header, Page.header_len);
+    FStream->WriteBuffer(Page.body, Page.body_len);
+}
+
+// Hands Bytes of interleaved 16-bit PCM to the encoder, whole frames only.
+void TVelmarVorbisOut::Feed(int Bytes)
+{
+    const int ch = FChannels;
+    const int frames = Bytes / (2 * ch);
+    const auto* s = reinterpret_cast<const int16_t*>(FPcm.data());
+    float** buf = VC::vorbis_analysis_buffer(&FCodec->Dsp, frames);
+    const int* order = VorbisOrder(ch);
+    for (int v = 0; v < ch; ++v) {
+        float* out = buf[v];
+        const int16_t* in = s + (order ? order[v] : v);
+        for (int i = 0; i < frames; ++i)
+            out[i] = in[i * ch] / 32768.0f;
+    }
+    VC::vorbis_analysis_wrote(&FCodec->Dsp, frames);
+}
+
+// Writes every page the encoder has ready; sets the end-of-stream flag on the last.
+void TVelmarVorbisOut::Drain()
+{
+    TCodecState& c = *FCodec;
+    while (VC::vorbis_analysis_blockout(&c.Dsp, &c.Block) == 1) {
+        VC::vorbis_analysis(&c.Block, nullptr);
+        VC::vorbis_bitrate_addblock(&c.Block);
+        while (VC::vorbis_bitrate_flushpacket(&c.Dsp, &c.Packet) == 1) {
+            VO::ogg_stream_packetin(&c.Stream, &c.Packet);
+            while (!FEndOfStream && VO::ogg_stream_pageout(&c.Stream, &c.Page) != 0) {
+                WritePage(c.Page);
+                if (VO::ogg_page_eos(&c.Page))
+                    FEndOfStream = true;
+            }
+        }
+    }
+}
+
+bool TVelmarVorbisOut::OutputStep(bool Abort)
+{
+    if (!FActive)
+        return true;
+    ReportProgress();
+    if (FEndOfStream)
+        return false;
+    if (Abort) {
+        // A stopped file still ends as a complete stream.
+        VC::vorbis_analysis_wrote(&FCodec->Dsp, 0);
+        Drain();
+        return false;
+    }
+    const int n = Input()->ReadData(FPcm.data(), PcmBufferSize);
+    if (n > 0)
+        Feed(n);
+    else
+        VC::vorbis_analysis_wrote(&FCodec->Dsp, 0);
+    Drain();
+    return true;
+}
+
+void TVelmarVorbisOut::FinishOutput()
+{
+    ReleaseRun();
+}
+
+// Closes the file and the input and frees the codec state; safe to call on
+// a partly prepared run. Only a run that failed ends before the last page:
+// the file it created goes, so no truncated stream is left behind.
+void TVelmarVorbisOut::ReleaseRun()
+{
+    const bool created = FFileStream != nullptr;
+    FFileStream.reset();
+    if (!FStreamAssigned)
+        FStream = nullptr;
+    if (FInputOpen) {
+        FInputOpen = false;
+        Input()->CancelRead();
+    }
+    FComments.clear();
+    FCodec.reset();
+    if (created && !FEndOfStream && !FFileName.empty())
+        std::remove(FFileName.c_str());
+}
+
+} // namespace velmar

@@ -1,0 +1,77 @@
+// The Vorbis encoder output at the end of the chain.
+#pragma once
+
+#include "pipeline/VelmarClasses.h"
+#include "vorbis/Codec.h"
+#include "vorbis/VorbisEnc.h"
+#include "vorbis/VorbisFile.h"
+#include "vorbis/ogg.h"
+
+#include <array>
+#include <memory>
+
+namespace velmar {
+
+// Loads the four codec libraries (once, at process start) and releases them.
+void LoadCodecLibraries();
+void ReleaseCodecLibraries();
+
+// Pulls signed 16-bit PCM from Input, encodes it with libvorbis at quality
+// Compression (quality-based VBR) and writes one Ogg logical stream with
+// serial number Serial to FileName.
+//
+// Lifecycle: Run creates the file and writes the three header pages on the
+// calling thread; the worker then encodes block by block; at the end (or
+// after Stop) the encoder is drained and the last page carries the
+// end-of-stream mark, so every file left behind is a complete stream.
+// Failure: the constructor raises VelmarException when a codec library is
+// missing. A failing run (bad format, encoder set-up refused, short write)
+// reaches OnThreadException and removes the file it created; OnDone then
+// does not fire.
+// Channels: 1 to 255; 3 to 8 are reordered from WAVE to Vorbis order.
+// Thread: as TVelmarOutput; do not touch the properties while Busy.
+class TVelmarVorbisOut : public TVelmarStreamedOutput {
+public:
+    static constexpr int PcmBufferSize = 65536;
+
+    explicit TVelmarVorbisOut(TComponent* AOwner = nullptr);
+    ~TVelmarVorbisOut() override;
+
+    const TStringList& Comments() const { return FComments; }
+    void SetComments(const TStringList& Value) { FComments = Value; }
+    const std::string& FileName() const { return FFileName; }
+    void SetFileName(const std::string& Value) { FFileName = Value; }
+    int32_t Serial() const { return FSerial; }
+    void SetSerial(int32_t Value) { FSerial = Value; }
+    float Compression() const { return FCompression; }
+    void SetCompression(float Value) { FCompression = Value; }
+
+protected:
+    bool OutputStep(bool Abort) override;
+    void FinishOutput() override;
+    void PrepareOutput() override;
+
+private:
+    struct TCodecState;
+
+    void CheckFormat(int Channels, int Rate) const;
+    void SetUpEncoder(int Channels, int Rate);
+    void WriteHeaders();
+    void Feed(int Bytes);
+    void Drain();
+    void WritePage(const ogg_page& Page);
+    void ReleaseRun();
+
+    std::string FFileName;
+    TStringList FComments;
+    int32_t FSerial = 0;
+    float FCompression = 0.4f;
+    bool FEndOfStream = false;
+    int FChannels = 0;
+    alignas(8) std::array<uint8_t, PcmBufferSize> FPcm{};
+    std::unique_ptr<TCodecState> FCodec;        // for the length of a run
+    std::unique_ptr<TFileStream> FFileStream;   // the file a run writes
+    bool FInputOpen = false;
+};
+
+} // namespace velmar
