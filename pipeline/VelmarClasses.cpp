@@ -101,10 +101,13 @@ void TVelmarThread::Resume()
     FWake.notify_all();
 }
 
+// A run started meanwhile (from OnDone, or from another thread just after
+// it) keeps the worker going instead of leaving that run paused for good.
 void TVelmarThread::SuspendSelf()
 {
     std::lock_guard<std::mutex> lock(FLock);
-    FSuspended = true;
+    if (!HasWork())
+        FSuspended = true;
 }
 
 // An idle worker blocks here instead of spinning on an inactive step.

@@ -10,12 +10,14 @@ namespace {
 uint32_t LE32(const uint8_t* p) { return p[0] | (p[1] << 8) | (p[2] << 16) | (uint32_t(p[3]) << 24); }
 uint16_t LE16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
 
-bool PlausibleId(const uint8_t* id)
+// A header that could start a chunk at Pos: a printable identifier and a
+// body that fits in the stream (the data chunk may claim more).
+bool Plausible(const uint8_t* Hdr, int64_t Pos, int64_t End)
 {
     for (int i = 0; i < 4; ++i)
-        if (id[i] < 0x20 || id[i] > 0x7E)
+        if (Hdr[i] < 0x20 || Hdr[i] > 0x7E)
             return false;
-    return true;
+    return Pos + 8 + int64_t(LE32(Hdr + 4)) <= End || std::memcmp(Hdr, "data", 4) == 0;
 }
 
 // Reads a chunk header at Pos; false when it does not fit in the stream.
@@ -63,8 +65,8 @@ TWaveChunks WalkWaveChunks(TStream& S)
         if (declared & 1) {
             // Writers that skip the pad byte: trust the identifier that looks like one.
             uint8_t padded[8], unpadded[8];
-            bool withPad = HeaderAt(S, next + 1, end, padded) && PlausibleId(padded);
-            bool withoutPad = HeaderAt(S, next, end, unpadded) && PlausibleId(unpadded);
+            bool withPad = HeaderAt(S, next + 1, end, padded) && Plausible(padded, next + 1, end);
+            bool withoutPad = HeaderAt(S, next, end, unpadded) && Plausible(unpadded, next, end);
             next += (withPad || !withoutPad) ? 1 : 0;
         }
         pos = next;

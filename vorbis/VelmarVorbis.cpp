@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstring>
 #include <strings.h>
+#include <sys/stat.h>
 
 namespace velmar {
 
@@ -71,6 +72,12 @@ const int* VorbisOrder(int Channels)
     case 8: return c8;
     default: return nullptr;
     }
+}
+
+bool IsRegularFile(const std::string& Path)
+{
+    struct stat st {};
+    return ::lstat(Path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
 }
 
 std::string NameOf(const std::string& Line)
@@ -263,7 +270,7 @@ void TVelmarVorbisOut::ReleaseRun()
     }
     FComments.clear();
     FCodec.reset();
-    if (created && !FEndOfStream && !FFileName.empty())
+    if (created && !FEndOfStream && !FFileName.empty() && IsRegularFile(FFileName))
         std::remove(FFileName.c_str());
 }
 
