@@ -1,0 +1,675 @@
+#include "platform/Msacm.h"
+
+#include <sndfile.h>
+
+#include <algorithm>
+#include <bit>
+#include <cstring>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <new>
+#include <vector>
+
+namespace velmar {
+
+namespace {
+
+// Formats are read and PCM written in host order, which WAVE's order must be.
+static_assert(std::endian::native == std::endian::little);
+
+constexpr uint16_t kTagPcm = 0x0001;
+constexpr uint16_t kTagFloat = 0x0003;
+constexpr uint16_t kTagExtensible = 0xFFFE;
+constexpr uint32_t kMaxChannels = 256;
+constexpr uint32_t kMaxRate = 1000000;
+// MS ADPCM's largest common format: 18 + 32 bytes of extras.
+constexpr uint32_t kMaxFormatSize = 50;
+
+enum class TCodec { Pcm, Float, Law, Ima, MsAdpcm, Gsm, Mp3 };
+
+// A source format after its fields have been checked against its codec.
+struct TSource {
+    TCodec Codec = TCodec::Pcm;
+    uint16_t Channels = 0;
+    uint32_t Rate = 0;
+    uint32_t BlockBytes = 1;     // coded bytes per block (per frame for sample formats)
+    uint32_t FramesPerBlock = 1; // MP3: samples per MPEG frame
+    uint32_t MinMpegFrame = 0;   // MP3: bytes of the smallest legal frame at this rate
+    std::vector<uint8_t> Fmt;    // the fmt chunk body handed to libsndfile
+};
+
+uint16_t LE16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
+
+bool MpegDecodable()
+{
+    static const bool known = [] {
+        int count = 0;
+        sf_command(nullptr, SFC_GET_FORMAT_SUBTYPE_COUNT, &count, sizeof count);
+        for (int i = 0; i < count; ++i) {
+            SF_FORMAT_INFO info{};
+            info.format = i;
+            sf_command(nullptr, SFC_GET_FORMAT_SUBTYPE, &info, sizeof info);
+            if (info.format == SF_FORMAT_MPEG_LAYER_III)
+                return true;
+        }
+        return false;
+    }();
+    return known;
+}
+
+bool SampleFieldsAgree(const WAVEFORMATEX& w, uint16_t Tag)
+{
+    const uint32_t bytes = w.wBitsPerSample / 8u;
+    switch (Tag) {
+    case kTagPcm:
+        return (w.wBitsPerSample == 8 || w.wBitsPerSample == 16 || w.wBitsPerSample == 24 ||
+                w.wBitsPerSample == 32) && w.nBlockAlign == w.nChannels * bytes;
+    case kTagFloat:
+        return (w.wBitsPerSample == 32 || w.wBitsPerSample == 64) && w.nBlockAlign == w.nChannels * bytes;
+    case WAVE_FORMAT_ALAW:
+    case WAVE_FORMAT_MULAW:
+        return w.wBitsPerSample == 8 && w.nBlockAlign == w.nChannels;
+    default:
+        return false;
+    }
+}
+
+TCodec SampleCodec(uint16_t Tag)
+{
+    return Tag == kTagPcm ? TCodec::Pcm : Tag == kTagFloat ? TCodec::Float : TCodec::Law;
+}
+
+// The subformat GUID of an extensible format is its tag followed by this tail.
+bool ExtensibleAgrees(const WAVEFORMATEX& w, const uint8_t* Extra, TSource& s)
+{
+    static const uint8_t tail[14] = {0x00, 0x00, 0x00, 0x00, 0x10, 0x00, 0x80,
+                                     0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71};
+    if (w.cbSize < 22 || std::memcmp(Extra + 8, tail, sizeof tail) != 0)
+        return false;
+    const uint16_t validBits = LE16(Extra);
+    const uint16_t tag = LE16(Extra + 6);
+    if (validBits > w.wBitsPerSample || !SampleFieldsAgree(w, tag))
+        return false;
+    s.Codec = SampleCodec(tag);
+    s.BlockBytes = w.nBlockAlign;
+    return true;
+}
+
+bool ImaAgrees(const WAVEFORMATEX& w, const uint8_t* Extra, TSource& s)
+{
+    const uint32_t head = 4u * w.nChannels; // per block: predictor, step index, reserved
+    if (w.nChannels > 2 || w.wBitsPerSample != 4 || w.cbSize < 2 || w.nBlockAlign <= head ||
+        (w.nBlockAlign - head) % head != 0)
+        return false;
+    const uint32_t perBlock = (w.nBlockAlign - head) / head * 8 + 1;
+    if (LE16(Extra) != perBlock)
+        return false;
+    s.Codec = TCodec::Ima;
+    s.BlockBytes = w.nBlockAlign;
+    s.FramesPerBlock = perBlock;
+    return true;
+}
+
+bool MsAdpcmAgrees(const WAVEFORMATEX& w, const uint8_t* Extra, TSource& s)
+{
+    static const int16_t standard[7][2] = {{256, 0}, {512, -256}, {0, 0}, {192, 64},
+                                           {240, 0}, {460, -208}, {392, -232}};
+    const uint32_t head = 7u * w.nChannels;
+    if (w.nChannels > 2 || w.wBitsPerSample != 4 || w.cbSize < 32 || w.nBlockAlign <= head)
+        return false;
+    const uint32_t perBlock = (w.nBlockAlign - head) * 2 / w.nChannels + 2;
+    const uint16_t coefs = LE16(Extra + 2);
+    if (LE16(Extra) != perBlock || coefs < 7 || w.cbSize < 4 + 4u * coefs)
+        return false;
+    // The decoder knows only the standard table, so a file with another one is refused.
+    for (int i = 0; i < 7; ++i)
+        if (static_cast<int16_t>(LE16(Extra + 4 + 4 * i)) != standard[i][0] ||
+            static_cast<int16_t>(LE16(Extra + 6 + 4 * i)) != standard[i][1])
+            return false;
+    s.Codec = TCodec::MsAdpcm;
+    s.BlockBytes = w.nBlockAlign;
+    s.FramesPerBlock = perBlock;
+    return true;
+}
+
+bool GsmAgrees(const WAVEFORMATEX& w, const uint8_t* Extra, TSource& s)
+{
+    if (w.nChannels != 1 || w.nBlockAlign != 65 || (w.cbSize >= 2 && LE16(Extra) != 320))
+        return false;
+    s.Codec = TCodec::Gsm;
+    s.BlockBytes = 65;
+    s.FramesPerBlock = 320;
+    return true;
+}
+
+bool Mp3Agrees(const WAVEFORMATEX& w, TSource& s)
+{
+    // Smallest frame: the lowest bit rate of the MPEG version the rate belongs to.
+    struct Rate { uint32_t Hz, MinFrame, Samples; };
+    static const Rate rates[] = {{48000, 96, 1152}, {44100, 104, 1152}, {32000, 144, 1152},
+                                 {24000, 24, 576},  {22050, 26, 576},   {16000, 36, 576},
+                                 {12000, 48, 576},  {11025, 52, 576},   {8000, 72, 576}};
+    if (w.nChannels > 2 || !MpegDecodable())
+        return false;
+    for (const Rate& r : rates)
+        if (r.Hz == w.nSamplesPerSec) {
+            s.Codec = TCodec::Mp3;
+            s.FramesPerBlock = r.Samples;
+            s.MinMpegFrame = r.MinFrame;
+            return true;
+        }
+    return false;
+}
+
+// Reads and checks a format; false when the layer cannot decode it.
+bool Describe(const WAVEFORMATEX* p, TSource& s)
+{
+    if (!p)
+        return false;
+    const auto* bytes = reinterpret_cast<const uint8_t*>(p);
+    WAVEFORMATEX w{};
+    std::memcpy(&w, bytes, 16);
+    if (w.wFormatTag != kTagPcm)
+        std::memcpy(&w, bytes, sizeof w); // PCM formats may be 16 bytes long
+    if (w.nChannels < 1 || w.nChannels > kMaxChannels || w.nSamplesPerSec < 1 || w.nSamplesPerSec > kMaxRate)
+        return false;
+    s = TSource{};
+    s.Channels = w.nChannels;
+    s.Rate = w.nSamplesPerSec;
+    const uint8_t* extra = bytes + sizeof w;
+    bool ok = false;
+    switch (w.wFormatTag) {
+    case kTagPcm:
+    case kTagFloat:
+    case WAVE_FORMAT_ALAW:
+    case WAVE_FORMAT_MULAW:
+        ok = SampleFieldsAgree(w, w.wFormatTag);
+        s.Codec = SampleCodec(w.wFormatTag);
+        s.BlockBytes = w.nBlockAlign;
+        break;
+    case kTagExtensible: ok = ExtensibleAgrees(w, extra, s); break;
+    case WAVE_FORMAT_IMA_ADPCM: ok = ImaAgrees(w, extra, s); break;
+    case WAVE_FORMAT_ADPCM: ok = MsAdpcmAgrees(w, extra, s); break;
+    case WAVE_FORMAT_GSM610: ok = GsmAgrees(w, extra, s); break;
+    case WAVE_FORMAT_MPEGLAYER3: ok = Mp3Agrees(w, s); break;
+    default: break;
+    }
+    if (!ok)
+        return false;
+    if (w.wFormatTag == kTagPcm)
+        w.cbSize = 0;
+    s.Fmt.resize(sizeof w);
+    std::memcpy(s.Fmt.data(), &w, sizeof w);
+    s.Fmt.insert(s.Fmt.end(), extra, extra + w.cbSize);
+    return true;
+}
+
+WAVEFORMATEX Pcm16For(const TSource& s)
+{
+    WAVEFORMATEX w{};
+    w.wFormatTag = kTagPcm;
+    w.nChannels = s.Channels;
+    w.nSamplesPerSec = s.Rate;
+    w.nBlockAlign = static_cast<uint16_t>(2 * s.Channels);
+    w.nAvgBytesPerSec = s.Rate * w.nBlockAlign;
+    w.wBitsPerSample = 16;
+    return w;
+}
+
+// Frames that a trailing block of Rem bytes holds (decodable without the rest).
+uint64_t PartialFrames(const TSource& s, uint64_t Rem)
+{
+    const uint64_t ch = s.Channels;
+    if (s.Codec == TCodec::Ima && Rem >= 4 * ch)
+        return 1 + (Rem - 4 * ch) / (4 * ch) * 8;
+    if (s.Codec == TCodec::MsAdpcm && Rem >= 7 * ch)
+        return 2 + (Rem - 7 * ch) * 2 / ch;
+    return 0;
+}
+
+// An upper bound of the frames Coded bytes decode to.
+uint64_t FramesFor(const TSource& s, uint64_t Coded)
+{
+    if (s.Codec == TCodec::Mp3)
+        return (Coded / s.MinMpegFrame + 1) * s.FramesPerBlock;
+    return Coded / s.BlockBytes * s.FramesPerBlock + PartialFrames(s, Coded % s.BlockBytes);
+}
+
+// The sanity bound an estimate must stay under: MP3's own bound is its
+// smallest legal frame; every other codec yields at most 16 bytes per coded
+// byte plus one block.
+uint64_t BoundFor(const TSource& s, uint64_t Coded)
+{
+    if (s.Codec == TCodec::Mp3)
+        return FramesFor(s, Coded) * s.Channels * 2;
+    return 16 * Coded + uint64_t(s.FramesPerBlock) * s.Channels * 2;
+}
+
+// Libsndfile logs corrupt ADPCM block headers and decodes noise from them,
+// so they are checked here first.
+bool BlocksIntact(const TSource& s, const uint8_t* Data, uint64_t Len)
+{
+    if (s.Codec != TCodec::Ima && s.Codec != TCodec::MsAdpcm)
+        return true;
+    const uint64_t ch = s.Channels;
+    for (uint64_t off = 0; off < Len; off += s.BlockBytes) {
+        const uint64_t avail = std::min<uint64_t>(s.BlockBytes, Len - off);
+        const uint8_t* b = Data + off;
+        for (uint64_t c = 0; c < ch; ++c) {
+            if (s.Codec == TCodec::Ima && avail >= 4 * ch && b[4 * c + 2] > 88)
+                return false;
+            if (s.Codec == TCodec::MsAdpcm && avail >= 7 * ch && b[c] >= 7)
+                return false;
+        }
+    }
+    return true;
+}
+
+// A WAVE image presented to libsndfile without copying the data: a small
+// header followed by the caller's buffer.
+struct TImage {
+    std::vector<uint8_t> Head;
+    const uint8_t* Data = nullptr;
+    int64_t DataLen = 0;
+    int64_t Pos = 0;
+    int64_t Size() const { return static_cast<int64_t>(Head.size()) + DataLen; }
+};
+
+void Put32(uint8_t* p, uint32_t v)
+{
+    for (int i = 0; i < 4; ++i)
+        p[i] = static_cast<uint8_t>(v >> (8 * i));
+}
+
+TImage MakeImage(const TSource& s, const uint8_t* Data, uint32_t Len)
+{
+    TImage im;
+    const uint32_t fmtSize = static_cast<uint32_t>(s.Fmt.size());
+    const uint32_t fmtPadded = fmtSize + (fmtSize & 1);
+    im.Head.assign(20 + fmtPadded + 8, 0);
+    uint8_t* h = im.Head.data();
+    std::memcpy(h, "RIFF", 4);
+    Put32(h + 4, 4 + 8 + fmtPadded + 8 + Len);
+    std::memcpy(h + 8, "WAVEfmt ", 8);
+    Put32(h + 16, fmtSize);
+    std::memcpy(h + 20, s.Fmt.data(), fmtSize);
+    std::memcpy(h + 20 + fmtPadded, "data", 4);
+    Put32(h + 24 + fmtPadded, Len);
+    im.Data = Data;
+    im.DataLen = Len;
+    return im;
+}
+
+sf_count_t VioLength(void* u) { return static_cast<TImage*>(u)->Size(); }
+
+sf_count_t VioSeek(sf_count_t Offset, int Whence, void* u)
+{
+    auto* im = static_cast<TImage*>(u);
+    const int64_t base = Whence == SEEK_SET ? 0 : Whence == SEEK_CUR ? im->Pos : im->Size();
+    im->Pos = std::max<int64_t>(0, base + Offset);
+    return im->Pos;
+}
+
+sf_count_t VioRead(void* Ptr, sf_count_t Count, void* u)
+{
+    auto* im = static_cast<TImage*>(u);
+    auto* out = static_cast<uint8_t*>(Ptr);
+    sf_count_t done = 0;
+    const int64_t head = static_cast<int64_t>(im->Head.size());
+    while (done < Count && im->Pos < im->Size()) {
+        const uint8_t* from = im->Pos < head ? im->Head.data() + im->Pos : im->Data + (im->Pos - head);
+        const int64_t left = im->Pos < head ? head - im->Pos : im->Size() - im->Pos;
+        const int64_t n = std::min<int64_t>(left, Count - done);
+        std::memcpy(out + done, from, static_cast<size_t>(n));
+        done += n;
+        im->Pos += n;
+    }
+    return done;
+}
+
+sf_count_t VioWrite(const void*, sf_count_t, void*) { return 0; }
+
+sf_count_t VioTell(void* u) { return static_cast<TImage*>(u)->Pos; }
+
+struct SndfileCloser {
+    void operator()(SNDFILE* f) const { sf_close(f); }
+};
+using TSndfile = std::unique_ptr<SNDFILE, SndfileCloser>;
+
+} // namespace
+
+// The state behind a stream handle.
+struct HACMSTREAM__ {
+    struct Prepared {
+        ACMSTREAMHEADER* Header;
+        uint8_t* Src;
+        uint32_t SrcLength;
+        uint8_t* Dst;
+        uint32_t DstLength;
+    };
+    TSource Source;
+    std::vector<Prepared> Headers;
+
+    Prepared* Find(ACMSTREAMHEADER* h)
+    {
+        for (Prepared& p : Headers)
+            if (p.Header == h)
+                return &p;
+        return nullptr;
+    }
+};
+
+namespace {
+
+std::mutex& RegistryMutex()
+{
+    static std::mutex m;
+    return m;
+}
+
+std::map<HACMSTREAM__*, std::unique_ptr<HACMSTREAM__>>& Registry()
+{
+    static std::map<HACMSTREAM__*, std::unique_ptr<HACMSTREAM__>> streams;
+    return streams;
+}
+
+HACMSTREAM__* Lookup(HACMSTREAM has)
+{
+    std::lock_guard<std::mutex> lock(RegistryMutex());
+    auto it = Registry().find(has);
+    return it == Registry().end() ? nullptr : it->second.get();
+}
+
+bool HeaderUsable(const ACMSTREAMHEADER* h)
+{
+    return h && h->cbStruct >= sizeof(ACMSTREAMHEADER) && (h->pbSrc || h->cbSrcLength == 0) &&
+           (h->pbDst || h->cbDstLength == 0);
+}
+
+// Runs Body, turning an escaping exception into a result code.
+template <class F>
+MMRESULT Guarded(F Body) noexcept
+{
+    try {
+        return Body();
+    } catch (const std::bad_alloc&) {
+        return MMSYSERR_NOMEM;
+    } catch (...) {
+        return MMSYSERR_ERROR;
+    }
+}
+
+MMRESULT Decode(const TSource& s, ACMSTREAMHEADER& h, bool BlockAlign)
+{
+    uint64_t used = h.cbSrcLength;
+    uint64_t frameLimit = UINT64_MAX;
+    if (s.Codec != TCodec::Mp3) {
+        const uint64_t whole = used / s.BlockBytes;
+        const uint64_t rem = used % s.BlockBytes;
+        frameLimit = whole * s.FramesPerBlock + (BlockAlign ? 0 : PartialFrames(s, rem));
+        if (BlockAlign || PartialFrames(s, rem) == 0)
+            used = whole * s.BlockBytes;
+    }
+    h.cbSrcLengthUsed = 0;
+    h.cbDstLengthUsed = 0;
+    if (!BlocksIntact(s, h.pbSrc, used))
+        return ACMERR_NOTPOSSIBLE;
+    if (used == 0)
+        return MMSYSERR_NOERROR;
+    if (used > UINT32_MAX - 1024)
+        return ACMERR_NOTPOSSIBLE;
+
+    TImage image = MakeImage(s, h.pbSrc, static_cast<uint32_t>(used));
+    SF_VIRTUAL_IO vio{VioLength, VioSeek, VioRead, VioWrite, VioTell};
+    SF_INFO info{};
+    TSndfile f(sf_open_virtual(&vio, SFM_READ, &info, &image));
+    if (!f || info.channels != s.Channels || info.samplerate != static_cast<int>(s.Rate))
+        return ACMERR_NOTPOSSIBLE;
+    sf_command(f.get(), SFC_SET_CLIPPING, nullptr, SF_TRUE);
+
+    const uint64_t capacity = h.cbDstLength / (2u * s.Channels);
+    auto* dst = reinterpret_cast<int16_t*>(h.pbDst);
+    uint64_t frames = 0;
+    while (frames < capacity) {
+        const sf_count_t n = sf_readf_short(f.get(), dst + frames * s.Channels,
+                                            static_cast<sf_count_t>(capacity - frames));
+        if (n <= 0)
+            break;
+        frames += static_cast<uint64_t>(n);
+    }
+    if (frames == capacity) {
+        // Anything left over means the destination was too small: refuse rather than cut.
+        std::vector<int16_t> probe(s.Channels);
+        if (sf_readf_short(f.get(), probe.data(), 1) > 0)
+            return ACMERR_NOTPOSSIBLE;
+    }
+    if (sf_error(f.get()) != SF_ERR_NO_ERROR)
+        return ACMERR_NOTPOSSIBLE;
+    frames = std::min(frames, frameLimit);
+    h.cbSrcLengthUsed = static_cast<uint32_t>(used);
+    h.cbDstLengthUsed = static_cast<uint32_t>(frames * 2 * s.Channels);
+    return MMSYSERR_NOERROR;
+}
+
+} // namespace
+
+MMRESULT acmMetrics(HACMOBJ hao, uint32_t uMetric, void* pMetric)
+{
+    if (uMetric != ACM_METRIC_MAX_SIZE_FORMAT)
+        return MMSYSERR_NOTSUPPORTED;
+    if (hao)
+        return MMSYSERR_INVALHANDLE;
+    if (!pMetric)
+        return MMSYSERR_INVALPARAM;
+    const uint32_t size = kMaxFormatSize;
+    std::memcpy(pMetric, &size, sizeof size);
+    return MMSYSERR_NOERROR;
+}
+
+MMRESULT acmFormatSuggest(HACMDRIVER had, const WAVEFORMATEX* pwfxSrc, WAVEFORMATEX* pwfxDst,
+                          uint32_t cbwfxDst, uint32_t fdwSuggest)
+{
+    return Guarded([&]() -> MMRESULT {
+        constexpr uint32_t known = ACM_FORMATSUGGESTF_WFORMATTAG | ACM_FORMATSUGGESTF_NCHANNELS |
+                                   ACM_FORMATSUGGESTF_NSAMPLESPERSEC | ACM_FORMATSUGGESTF_WBITSPERSAMPLE;
+        if (had)
+            return MMSYSERR_INVALHANDLE;
+        if (fdwSuggest & ~known)
+            return MMSYSERR_INVALFLAG;
+        if (!pwfxSrc || !pwfxDst || cbwfxDst < 16)
+            return MMSYSERR_INVALPARAM;
+        TSource s;
+        if (!Describe(pwfxSrc, s))
+            return ACMERR_NOTPOSSIBLE;
+        WAVEFORMATEX want{};
+        std::memcpy(&want, pwfxDst, 16);
+        const WAVEFORMATEX pcm = Pcm16For(s);
+        if (((fdwSuggest & ACM_FORMATSUGGESTF_WFORMATTAG) && want.wFormatTag != pcm.wFormatTag) ||
+            ((fdwSuggest & ACM_FORMATSUGGESTF_NCHANNELS) && want.nChannels != pcm.nChannels) ||
+            ((fdwSuggest & ACM_FORMATSUGGESTF_NSAMPLESPERSEC) && want.nSamplesPerSec != pcm.nSamplesPerSec) ||
+            ((fdwSuggest & ACM_FORMATSUGGESTF_WBITSPERSAMPLE) && want.wBitsPerSample != pcm.wBitsPerSample))
+            return ACMERR_NOTPOSSIBLE;
+        std::memcpy(pwfxDst, &pcm, cbwfxDst >= sizeof pcm ? sizeof pcm : 16);
+        return MMSYSERR_NOERROR;
+    });
+}
+
+MMRESULT acmStreamOpen(HACMSTREAM* phas, HACMDRIVER had, const WAVEFORMATEX* pwfxSrc,
+                       const WAVEFORMATEX* pwfxDst, WAVEFILTER* pwfltr, uintptr_t, uintptr_t,
+                       uint32_t fdwOpen)
+{
+    return Guarded([&]() -> MMRESULT {
+        if (fdwOpen & ~(ACM_STREAMOPENF_QUERY | ACM_STREAMOPENF_ASYNC | ACM_STREAMOPENF_NONREALTIME))
+            return MMSYSERR_INVALFLAG;
+        const bool query = fdwOpen & ACM_STREAMOPENF_QUERY;
+        if (phas && !query)
+            *phas = nullptr;
+        if (had)
+            return MMSYSERR_INVALHANDLE;
+        if ((fdwOpen & ACM_STREAMOPENF_ASYNC) || pwfltr)
+            return MMSYSERR_NOTSUPPORTED;
+        if (!pwfxSrc || !pwfxDst || (!phas && !query))
+            return MMSYSERR_INVALPARAM;
+        auto stream = std::make_unique<HACMSTREAM__>();
+        if (!Describe(pwfxSrc, stream->Source))
+            return ACMERR_NOTPOSSIBLE;
+        WAVEFORMATEX dst{};
+        std::memcpy(&dst, pwfxDst, 16);
+        const WAVEFORMATEX pcm = Pcm16For(stream->Source);
+        if (std::memcmp(&dst, &pcm, 16) != 0)
+            return ACMERR_NOTPOSSIBLE;
+        if (query)
+            return MMSYSERR_NOERROR;
+        std::lock_guard<std::mutex> lock(RegistryMutex());
+        HACMSTREAM__* raw = stream.get();
+        Registry().emplace(raw, std::move(stream));
+        *phas = raw;
+        return MMSYSERR_NOERROR;
+    });
+}
+
+MMRESULT acmStreamSize(HACMSTREAM has, uint32_t cbInput, uint32_t* pdwOutputBytes, uint32_t fdwSize)
+{
+    return Guarded([&]() -> MMRESULT {
+        HACMSTREAM__* s = Lookup(has);
+        if (!s)
+            return MMSYSERR_INVALHANDLE;
+        if (fdwSize == ACM_STREAMSIZEF_DESTINATION)
+            return MMSYSERR_NOTSUPPORTED;
+        if (fdwSize != ACM_STREAMSIZEF_SOURCE)
+            return MMSYSERR_INVALFLAG;
+        if (!pdwOutputBytes)
+            return MMSYSERR_INVALPARAM;
+        const uint64_t bytes = FramesFor(s->Source, cbInput) * s->Source.Channels * 2;
+        if (bytes > BoundFor(s->Source, cbInput) || bytes > UINT32_MAX)
+            return ACMERR_NOTPOSSIBLE;
+        *pdwOutputBytes = static_cast<uint32_t>(bytes);
+        return MMSYSERR_NOERROR;
+    });
+}
+
+MMRESULT acmStreamPrepareHeader(HACMSTREAM has, ACMSTREAMHEADER* pash, uint32_t fdwPrepare)
+{
+    return Guarded([&]() -> MMRESULT {
+        HACMSTREAM__* s = Lookup(has);
+        if (!s)
+            return MMSYSERR_INVALHANDLE;
+        if (fdwPrepare != 0)
+            return MMSYSERR_INVALFLAG;
+        if (!HeaderUsable(pash))
+            return MMSYSERR_INVALPARAM;
+        if (!s->Find(pash))
+            s->Headers.push_back({pash, pash->pbSrc, pash->cbSrcLength, pash->pbDst, pash->cbDstLength});
+        pash->fdwStatus |= ACMSTREAMHEADER_STATUSF_PREPARED;
+        return MMSYSERR_NOERROR;
+    });
+}
+
+MMRESULT acmStreamConvert(HACMSTREAM has, ACMSTREAMHEADER* pash, uint32_t fdwConvert)
+{
+    return Guarded([&]() -> MMRESULT {
+        HACMSTREAM__* s = Lookup(has);
+        if (!s)
+            return MMSYSERR_INVALHANDLE;
+        if (fdwConvert & ~(ACM_STREAMCONVERTF_BLOCKALIGN | ACM_STREAMCONVERTF_START | ACM_STREAMCONVERTF_END))
+            return MMSYSERR_INVALFLAG;
+        if (!HeaderUsable(pash))
+            return MMSYSERR_INVALPARAM;
+        const HACMSTREAM__::Prepared* p = s->Find(pash);
+        if (!p || !(pash->fdwStatus & ACMSTREAMHEADER_STATUSF_PREPARED))
+            return ACMERR_UNPREPARED;
+        // Buffers may shrink after preparing, never move or grow.
+        if (pash->pbSrc != p->Src || pash->pbDst != p->Dst || pash->cbSrcLength > p->SrcLength ||
+            pash->cbDstLength > p->DstLength)
+            return MMSYSERR_INVALPARAM;
+        pash->fdwStatus &= ~ACMSTREAMHEADER_STATUSF_DONE;
+        const MMRESULT r = Decode(s->Source, *pash, fdwConvert & ACM_STREAMCONVERTF_BLOCKALIGN);
+        pash->fdwStatus |= ACMSTREAMHEADER_STATUSF_DONE;
+        return r;
+    });
+}
+
+MMRESULT acmStreamUnprepareHeader(HACMSTREAM has, ACMSTREAMHEADER* pash, uint32_t fdwUnprepare)
+{
+    return Guarded([&]() -> MMRESULT {
+        HACMSTREAM__* s = Lookup(has);
+        if (!s)
+            return MMSYSERR_INVALHANDLE;
+        if (fdwUnprepare != 0)
+            return MMSYSERR_INVALFLAG;
+        if (!pash)
+            return MMSYSERR_INVALPARAM;
+        const HACMSTREAM__::Prepared* p = s->Find(pash);
+        if (!p)
+            return ACMERR_UNPREPARED;
+        if (pash->pbSrc != p->Src || pash->pbDst != p->Dst)
+            return MMSYSERR_INVALPARAM;
+        s->Headers.erase(s->Headers.begin() + (p - s->Headers.data()));
+        pash->fdwStatus &= ~ACMSTREAMHEADER_STATUSF_PREPARED;
+        return MMSYSERR_NOERROR;
+    });
+}
+
+MMRESULT acmStreamClose(HACMSTREAM has, uint32_t fdwClose)
+{
+    return Guarded([&]() -> MMRESULT {
+        std::unique_ptr<HACMSTREAM__> gone;
+        std::lock_guard<std::mutex> lock(RegistryMutex());
+        auto it = Registry().find(has);
+        if (it == Registry().end())
+            return MMSYSERR_INVALHANDLE;
+        if (fdwClose != 0)
+            return MMSYSERR_INVALFLAG;
+        gone = std::move(it->second);
+        Registry().erase(it);
+        return MMSYSERR_NOERROR;
+    });
+}
+
+bool AcmTagDecodable(uint16_t FormatTag) noexcept
+{
+    switch (FormatTag) {
+    case kTagPcm:
+    case kTagFloat:
+    case kTagExtensible:
+    case WAVE_FORMAT_ADPCM:
+    case WAVE_FORMAT_ALAW:
+    case WAVE_FORMAT_MULAW:
+    case WAVE_FORMAT_IMA_ADPCM:
+    case WAVE_FORMAT_GSM610:
+        return true;
+    case WAVE_FORMAT_MPEGLAYER3:
+        return MpegDecodable();
+    default:
+        return false;
+    }
+}
+
+const char* AcmFormatTagName(uint16_t FormatTag) noexcept
+{
+    switch (FormatTag) {
+    case kTagPcm: return "PCM";
+    case kTagFloat: return "IEEE float";
+    case kTagExtensible: return "extensible";
+    case WAVE_FORMAT_ADPCM: return "MS ADPCM";
+    case WAVE_FORMAT_ALAW: return "A-law";
+    case WAVE_FORMAT_MULAW: return "mu-law";
+    case WAVE_FORMAT_IMA_ADPCM: return "IMA ADPCM";
+    case WAVE_FORMAT_GSM610: return "GSM 6.10";
+    case WAVE_FORMAT_MPEGLAYER3: return "MPEG layer 3";
+    default: return nullptr;
+    }
+}
+
+uint32_t AcmFramesPerBlock(const WAVEFORMATEX* pwfx) noexcept
+{
+    try {
+        TSource s;
+        return Describe(pwfx, s) ? s.FramesPerBlock : 0;
+    } catch (...) {
+        return 0;
+    }
+}
+
+} // namespace velmar
