@@ -113,6 +113,7 @@ std::string EncodeFile(const std::string& In, const std::string& Out, const TOpt
     wave->SetLoop(false);
     rate->SetInput(wave);
     rate->SetOutSampleRate(O.Rate);
+    rate->SetAltaQualita(O.HighQualityResampling);
     vorbis->SetInput(rate);
     vorbis->SetFileName(Out);
     vorbis->SetCompression(static_cast<float>(O.Quality) / 10.0f);
@@ -153,7 +154,8 @@ std::string CheckTarget(const std::string& In, const std::string& Out, std::set<
 
 std::string UsageText()
 {
-    return "Uso: fennick-cli [-q 1..9] [-r FREQUENZA] [-o CARTELLA] [-j PROCESSI] [--quiet] FILE...\n"
+    return "Uso: fennick-cli [-q 1..9] [-r FREQUENZA] [-o CARTELLA] [-j PROCESSI]\n"
+           "                  [--ricampionamento alta|veloce] [--quiet] FILE...\n"
            "Converte file Audio Wave (.wav) in file Ogg Vorbis.\n"
            "\n"
            "  -q N          qualità della codifica, da 1 a 9 (predefinita 4)\n"
@@ -161,6 +163,8 @@ std::string UsageText()
            "                22050, 16000, 11025 o 8000 Hz (predefinita 44100)\n"
            "  -o CARTELLA   cartella dei file creati (predefinita: Documenti/Musica)\n"
            "  -j PROCESSI   file codificati insieme (predefinito: numero di processori)\n"
+           "  --ricampionamento alta|veloce\n"
+           "                filtro di alta qualità (predefinito) o conversione veloce\n"
            "  --quiet       nessuna indicazione di avanzamento\n"
            "  -h, --help    mostra questo aiuto\n";
 }
@@ -210,6 +214,14 @@ bool ParseOptions(const std::vector<std::string>& Args, TOptions& O, std::string
                 Error = "numero di processi non valido: " + v;
                 return false;
             }
+        } else if (a == "--ricampionamento") {
+            if (!value(v))
+                return false;
+            if (v != "alta" && v != "veloce") {
+                Error = "ricampionamento non valido: " + v + " (alta o veloce)";
+                return false;
+            }
+            O.HighQualityResampling = v == "alta";
         } else if (a == "--") {
             O.Files.insert(O.Files.end(), Args.begin() + static_cast<long>(i) + 1, Args.end());
             break;

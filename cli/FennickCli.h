@@ -13,6 +13,7 @@ struct TOptions {
     int Rate = 44100;            // one of the wizard's eight rates
     std::string OutputDir;       // empty: documents folder + "/Musica"
     int Jobs = 0;                // 0: number of CPUs
+    bool HighQualityResampling = true; // --ricampionamento alta|veloce
     bool Quiet = false;
     bool Help = false;
     std::vector<std::string> Files;

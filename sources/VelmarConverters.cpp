@@ -3,6 +3,8 @@
 #include <cmath>
 #include <cstring>
 
+#include <soxr.h>
+
 namespace velmar {
 
 namespace {
@@ -78,6 +80,32 @@ int ConvertFrames16(const uint8_t* In, uint8_t* Out, int InBytes, int32_t& Accum
 
 TVelmarRateConverter::TVelmarRateConverter(TComponent* AOwner) : TVelmarInput(AOwner) {}
 
+TVelmarRateConverter::~TVelmarRateConverter() = default;
+
+void TVelmarRateConverter::TSoxrDeleter::operator()(soxr* S) const
+{
+    soxr_delete(S);
+}
+
+void TVelmarRateConverter::StartHighQuality()
+{
+    soxr_error_t error = nullptr;
+    const soxr_io_spec_t io = soxr_io_spec(SOXR_INT16_I, SOXR_INT16_I);
+    soxr_io_spec_t ioNoDither = io;
+    ioNoDither.flags |= SOXR_NO_DITHER;
+    const soxr_quality_spec_t quality = soxr_quality_spec(SOXR_VHQ, 0);
+    const soxr_runtime_spec_t runtime = soxr_runtime_spec(1);
+    FSoxr.reset(soxr_create(FInRate, FOutSampleRate, static_cast<unsigned>(FChannels), &error, &ioNoDither,
+                            &quality, &runtime));
+    if (!FSoxr || error) {
+        FSoxr.reset();
+        FInput->CancelRead();
+        throw VelmarException(std::string("Cannot set up the resampler: ") + soxr_strerror(error));
+    }
+    FInUsed = FInHeld = 0;
+    FDrained = false;
+}
+
 int TVelmarRateConverter::GetChannels()
 {
     if (!FInput)
@@ -117,19 +145,26 @@ void TVelmarRateConverter::BeginRead()
     const int64_t inSize = FInput->Size();
     FSize = inSize < 0 ? -1 : static_cast<int64_t>(std::nearbyint(double(inSize) * double(ratio)));
     FAccumulator = -1;
+    FSoxr.reset();
+    if (FAltaQualita && FInRate != FOutSampleRate)
+        StartHighQuality();
 }
 
 void TVelmarRateConverter::EndRead()
 {
+    FSoxr.reset();
     FInput->EndRead();
     FBusy = false;
 }
 
-int TVelmarRateConverter::Refill()
+// Fills InBuf with up to ChunkSize bytes; 0 when the input had nothing more.
+int TVelmarRateConverter::GatherInput()
 {
     int n = FInput->ReadData(FInBuf.data(), FChunkSize);
-    if (n == 0)
-        return -1;
+    if (n == 0) {
+        FInputEnded = true;
+        return 0;
+    }
     int total = n;
     while (n != 0 && total < FChunkSize) {
         n = FInput->ReadData(FInBuf.data() + total, FChunkSize - total);
@@ -137,8 +172,49 @@ int TVelmarRateConverter::Refill()
     }
     if (n == 0)
         FInputEnded = true;
+    return total;
+}
+
+// The next output block in OutBuf; -1 at the end of the data.
+int TVelmarRateConverter::Refill()
+{
+    if (FSoxr)
+        return RefillHighQuality();
+    if (FInputEnded)
+        return -1;
+    const int total = GatherInput();
+    if (total == 0)
+        return -1;
     return ConvertFrames16(FInBuf.data(), FOutBuf.data(), total, FAccumulator, FOutSampleRate, FInRate,
                            FChannels * 2);
+}
+
+int TVelmarRateConverter::RefillHighQuality()
+{
+    const int frameBytes = FChannels * 2;
+    const size_t room = BlockSize / frameBytes;
+    while (!FDrained) {
+        if (FInUsed == FInHeld && !FInputEnded) {
+            FInHeld = GatherInput();
+            FInUsed = 0;
+        }
+        size_t taken = 0, made = 0;
+        soxr_error_t error;
+        if (FInUsed < FInHeld) {
+            const size_t frames = static_cast<size_t>((FInHeld - FInUsed) / frameBytes);
+            error = soxr_process(FSoxr.get(), FInBuf.data() + FInUsed, frames, &taken, FOutBuf.data(), room, &made);
+            FInUsed = frames == 0 ? FInHeld : FInUsed + static_cast<int>(taken) * frameBytes;
+        } else {
+            // The input has ended: the filter's tail follows.
+            error = soxr_process(FSoxr.get(), nullptr, 0, nullptr, FOutBuf.data(), room, &made);
+            FDrained = made < room;
+        }
+        if (error)
+            throw VelmarException(std::string("Resampling failed: ") + soxr_strerror(error));
+        if (made > 0)
+            return static_cast<int>(made) * frameBytes;
+    }
+    return -1;
 }
 
 int TVelmarRateConverter::ReadData(void* Buffer, int BufferSize)
@@ -146,12 +222,12 @@ int TVelmarRateConverter::ReadData(void* Buffer, int BufferSize)
     if (!FBusy)
         throw VelmarException("The Stream is not opened");
     if (BufStart > BufEnd) {
-        if (FInputEnded)
-            return 0;
         BufStart = 1;
         const int produced = Refill();
-        if (produced < 0)
+        if (produced < 0) {
+            BufEnd = 0; // nothing stale is handed out by a later call
             return 0;
+        }
         BufEnd = produced;
     }
     const int count = std::max(0, std::min(BufferSize, BufEnd - BufStart + 1));

@@ -5,6 +5,9 @@
 
 #include <array>
 #include <cstdint>
+#include <memory>
+
+struct soxr;
 
 namespace velmar {
 
@@ -23,6 +26,12 @@ int ConvertFrames16(const uint8_t* In, uint8_t* Out, int InBytes, int32_t& Accum
 // OutSampleRate. Whole frames are kept, dropped or repeated; Size and
 // Position are the input's scaled by the rate ratio, so progress follows
 // the input.
+//
+// With AltaQualita the samples are resampled by libsoxr at its very high
+// quality instead (band-limited, no aliasing); the contract stays the same,
+// the filter's delay is compensated and the tail drained at the input's end,
+// so the output has round(input frames x out / in) frames. Equal rates copy
+// the samples unchanged in both modes.
 //
 // Lifecycle: BeginRead opens the input and fixes the ratio; ReadData until
 // it returns 0; EndRead closes the input. Input is a plain reference: the
@@ -48,11 +57,22 @@ public:
     void SetInput(TVelmarInput* Value) { FInput = Value; }
     int OutSampleRate() const { return FOutSampleRate; }
     void SetOutSampleRate(int Value) { FOutSampleRate = Value; }
+    bool AltaQualita() const { return FAltaQualita; }
+    void SetAltaQualita(bool Value) { FAltaQualita = Value; }
     int ChunkSize() const { return FChunkSize; }
     int32_t Accumulator() const { return FAccumulator; }
 
+    ~TVelmarRateConverter() override;
+
 private:
+    struct TSoxrDeleter {
+        void operator()(soxr* S) const;
+    };
+
+    int GatherInput();
     int Refill();
+    int RefillHighQuality();
+    void StartHighQuality();
 
     TVelmarInput* FInput = nullptr;
     int FOutSampleRate = 22050;
@@ -61,6 +81,11 @@ private:
     int32_t FAccumulator = -1;
     int FInRate = 0;       // fixed for the read cycle
     int FChannels = 0;     // fixed for the read cycle
+    bool FAltaQualita = false;
+    std::unique_ptr<soxr, TSoxrDeleter> FSoxr; // for the read cycle, high quality only
+    int FInUsed = 0;       // bytes of InBuf the resampler has taken
+    int FInHeld = 0;       // bytes in InBuf
+    bool FDrained = false; // the resampler's tail has been handed out
     alignas(8) std::array<uint8_t, BlockSize> FInBuf{};
     alignas(8) std::array<uint8_t, BlockSize> FOutBuf{};
 };

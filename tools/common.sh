@@ -18,7 +18,10 @@ install_packages() {
     DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
 }
 
+# build_project [TARGET...]: configures and builds everything, or the targets named.
 build_project() {
-    cmake -S "$ROOT" -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE="${FENNICK_BUILD_TYPE:-RelWithDebInfo}" "$@" >/dev/null
-    cmake --build "$BUILD"
+    cmake -S "$ROOT" -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE="${FENNICK_BUILD_TYPE:-RelWithDebInfo}" >/dev/null
+    local targets=()
+    for t in "$@"; do targets+=(--target "$t"); done
+    cmake --build "$BUILD" "${targets[@]}"
 }

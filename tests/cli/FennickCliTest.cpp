@@ -76,6 +76,8 @@ TEST(FennickCli, OptionsAreCheckedWithItalianMessages)
         {{"--bogus", "a.wav"}, false, "opzione sconosciuta"},
         {{}, false, "nessun file"},
         {{"--help"}, true, ""},
+        {{"--ricampionamento", "veloce", "a.wav"}, true, ""},
+        {{"--ricampionamento", "lenta", "a.wav"}, false, "ricampionamento non valido"},
     };
     for (const Case& k : cases) {
         TOptions o;
@@ -90,6 +92,10 @@ TEST(FennickCli, OptionsAreCheckedWithItalianMessages)
     EXPECT_EQ(o.Rate, 22050);
     EXPECT_EQ(o.OutputDir, "/out");
     EXPECT_EQ(o.Files, std::vector<std::string>{"x.wav"});
+    EXPECT_TRUE(o.HighQualityResampling);
+    TOptions fast;
+    ASSERT_TRUE(ParseOptions({"--ricampionamento", "veloce", "x.wav"}, fast, error));
+    EXPECT_FALSE(fast.HighQualityResampling);
 }
 
 TEST(FennickCli, ExitCodesAndOneLinePerFailure)
