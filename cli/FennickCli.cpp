@@ -3,6 +3,7 @@
 #include "platform/XdgDirs.h"
 #include "sources/VelmarConverters.h"
 #include "sources/VelmarWave.h"
+#include "vorbis/VelmarOggVorbis.h"
 #include "vorbis/VelmarVorbis.h"
 
 #include <algorithm>
@@ -139,6 +140,17 @@ std::string EncodeFile(const std::string& In, const std::string& Out, const TOpt
     return error;
 }
 
+// Writes the comment every produced file carries, as the wizard does.
+std::string Tag(const std::string& Out)
+{
+    TVelmarOggVorbis oggo;
+    oggo.SetNomedelfile(Out);
+    oggo.SetCommento("Codificato con Velmar Fennick");
+    if (!oggo.WriteTags(Out))
+        return "impossibile scrivere il commento in \"" + Out + "\"";
+    return {};
+}
+
 // Why Out may not be written for In, or empty.
 std::string CheckTarget(const std::string& In, const std::string& Out, std::set<std::string>& Taken)
 {
@@ -270,7 +282,10 @@ int RunBatch(const TOptions& O, std::ostream& Err, bool ShowProgress)
             std::string error = refusal;
             if (error.empty()) {
                 try {
-                    error = EncodeFile(in, OutputNameFor(in, outDir), O, progress);
+                    const std::string out = OutputNameFor(in, outDir);
+                    error = EncodeFile(in, out, O, progress);
+                    if (error.empty())
+                        error = Tag(out);
                 } catch (const std::exception& e) {
                     error = e.what();
                 }

@@ -108,7 +108,9 @@ TEST(FennickCli, ExitCodesAndOneLinePerFailure)
     EXPECT_EQ(ok.code, 0) << ok.err;
     EXPECT_EQ(ok.err, "");
     // The default folder: the documents folder (here the home folder) + Musica.
-    EXPECT_TRUE(DecodeOgg(dir.File("Musica/good.ogg")).ok);
+    DecodedOgg d = DecodeOgg(dir.File("Musica/good.ogg"));
+    EXPECT_TRUE(d.ok);
+    EXPECT_EQ(d.comments, std::vector<std::string>{"COMMENT=Codificato con Velmar Fennick"});
 
     Result mixed = RunCli(dir, "-o out good.wav missing.wav bad.wav");
     EXPECT_EQ(mixed.code, 1);
