@@ -18,7 +18,7 @@ namespace {
 
 // Points HOME and the XDG variables at a temporary folder and puts the
 // environment back afterwards.
-class FolderEnv : public testing::Test {
+class VelmarFolder : public testing::Test {
 protected:
     void SetUp() override
     {
@@ -58,7 +58,7 @@ private:
 
 } // namespace
 
-TEST_F(FolderEnv, UserDirsWithQuotedHomePathsMissingAndEmptyEntries)
+TEST_F(VelmarFolder, UserDirsWithQuotedHomePathsMissingAndEmptyEntries)
 {
     WriteUserDirs("# written by xdg-user-dirs-update\n"
                   "XDG_DESKTOP_DIR=\"$HOME/Scrivania\"\n"
@@ -71,7 +71,7 @@ TEST_F(FolderEnv, UserDirsWithQuotedHomePathsMissingAndEmptyEntries)
     EXPECT_EQ(f.Templates(), "/srv/modelli \"vari\"");
 }
 
-TEST_F(FolderEnv, FallbacksAsXdgUserDirGivesThem)
+TEST_F(VelmarFolder, FallbacksAsXdgUserDirGivesThem)
 {
     struct {
         const char* file; // nullptr: no user-dirs.dirs at all
@@ -97,7 +97,7 @@ TEST_F(FolderEnv, FallbacksAsXdgUserDirGivesThem)
     }
 }
 
-TEST_F(FolderEnv, EmptyDocumentsNeverGivesAFolderAtTheRoot)
+TEST_F(VelmarFolder, EmptyDocumentsNeverGivesAFolderAtTheRoot)
 {
     WriteUserDirs("XDG_DOCUMENTS_DIR=\"\"\n");
     for (bool homeSet : {true, false}) {
@@ -111,7 +111,7 @@ TEST_F(FolderEnv, EmptyDocumentsNeverGivesAFolderAtTheRoot)
     }
 }
 
-TEST_F(FolderEnv, BaseDirectories)
+TEST_F(VelmarFolder, BaseDirectories)
 {
     ::setenv("XDG_DATA_HOME", "/dati", 1);
     ::setenv("XDG_CACHE_HOME", "relative/cache", 1); // ignored: not absolute
@@ -134,7 +134,7 @@ TEST_F(FolderEnv, BaseDirectories)
     EXPECT_EQ(f.MenuAvvio(), Home() + "/.config/menus");
 }
 
-TEST_F(FolderEnv, FixedAndEmptyValues)
+TEST_F(VelmarFolder, FixedAndEmptyValues)
 {
     TVelmarFolder f;
     EXPECT_EQ(f.Windows(), "/usr");
@@ -144,7 +144,7 @@ TEST_F(FolderEnv, FixedAndEmptyValues)
         EXPECT_EQ(*empty, "");
 }
 
-TEST_F(FolderEnv, UtenteIsTheAccountsFullName)
+TEST_F(VelmarFolder, UtenteIsTheAccountsFullName)
 {
     TVelmarFolder f;
     const passwd* pw = ::getpwuid(::getuid());
@@ -157,7 +157,7 @@ TEST_F(FolderEnv, UtenteIsTheAccountsFullName)
     EXPECT_EQ(f.Utente(), AccountFullName());
 }
 
-TEST_F(FolderEnv, LoadedReplacesStoredValuesAndValuesAreASnapshot)
+TEST_F(VelmarFolder, LoadedReplacesStoredValuesAndValuesAreASnapshot)
 {
     WriteUserDirs("XDG_DOCUMENTS_DIR=\"$HOME/Documenti\"\n");
     QObject owner;
