@@ -387,6 +387,28 @@ bool HeaderUsable(const ACMSTREAMHEADER* h)
            (h->pbDst || h->cbDstLength == 0);
 }
 
+// Reads up to min(Capacity, Limit) frames into Dst. Libsndfile zero-fills
+// its buffer past the end of the audio (and decodes a short last block as a
+// whole one), so it reads into a scratch block and only real frames reach
+// Dst. Overflow: Capacity stopped the read while frames were left.
+uint64_t ReadFrames(SNDFILE* f, uint8_t* Dst, uint16_t Ch, uint64_t Capacity, uint64_t Limit, bool& Overflow)
+{
+    constexpr uint64_t kChunk = 4096;
+    std::vector<int16_t> scratch(kChunk * Ch);
+    const uint64_t want = std::min(Capacity, Limit);
+    uint64_t frames = 0;
+    while (frames < want) {
+        const sf_count_t n = sf_readf_short(f, scratch.data(), static_cast<sf_count_t>(std::min(kChunk, want - frames)));
+        if (n <= 0)
+            return frames;
+        const size_t frameBytes = Ch * sizeof(int16_t);
+        std::memcpy(Dst + frames * frameBytes, scratch.data(), static_cast<size_t>(n) * frameBytes);
+        frames += static_cast<uint64_t>(n);
+    }
+    Overflow = want < Limit && sf_readf_short(f, scratch.data(), 1) > 0;
+    return frames;
+}
+
 // Runs Body, turning an escaping exception into a result code.
 template <class F>
 MMRESULT Guarded(F Body) noexcept
@@ -429,24 +451,13 @@ MMRESULT Decode(const TSource& s, ACMSTREAMHEADER& h, bool BlockAlign)
     sf_command(f.get(), SFC_SET_CLIPPING, nullptr, SF_TRUE);
 
     const uint64_t capacity = h.cbDstLength / (2u * s.Channels);
-    auto* dst = reinterpret_cast<int16_t*>(h.pbDst);
-    uint64_t frames = 0;
-    while (frames < capacity) {
-        const sf_count_t n = sf_readf_short(f.get(), dst + frames * s.Channels,
-                                            static_cast<sf_count_t>(capacity - frames));
-        if (n <= 0)
-            break;
-        frames += static_cast<uint64_t>(n);
-    }
-    if (frames == capacity) {
-        // Anything left over means the destination was too small: refuse rather than cut.
-        std::vector<int16_t> probe(s.Channels);
-        if (sf_readf_short(f.get(), probe.data(), 1) > 0)
-            return ACMERR_NOTPOSSIBLE;
-    }
+    bool overflow = false;
+    const uint64_t frames = ReadFrames(f.get(), h.pbDst, s.Channels,
+                                       capacity, frameLimit, overflow);
+    if (overflow)
+        return ACMERR_NOTPOSSIBLE; // refused rather than cut short
     if (sf_error(f.get()) != SF_ERR_NO_ERROR)
         return ACMERR_NOTPOSSIBLE;
-    frames = std::min(frames, frameLimit);
     h.cbSrcLengthUsed = static_cast<uint32_t>(used);
     h.cbDstLengthUsed = static_cast<uint32_t>(frames * 2 * s.Channels);
     return MMSYSERR_NOERROR;

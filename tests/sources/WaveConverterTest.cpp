@@ -432,4 +432,172 @@ INSTANTIATE_TEST_SUITE_P(
         LayoutCase{"CbSizeBeyondChunk", CbSizeBeyondChunk, 2048, WAVE_FORMAT_ADPCM, 12, false, 0}),
     [](const auto& Info) { return std::string(Info.param.Name); });
 
+TEST(WaveConverter, ATinyFileDeclaringFourGigabytesLoadsWhatItHolds)
+{
+    std::vector<uint8_t> w;
+    PutTag(w, "RIFF");
+    PutU32(w, 12);
+    PutTag(w, "WAVE");
+    PutTag(w, "data");
+    PutU32(w, 0xFFFFFFFFu);
+    ASSERT_EQ(w.size(), 20u);
+    TMemoryStream in = StreamOf(w);
+    TVelmarWaveConverter conv;
+    conv.LoadWave(in);
+    EXPECT_EQ(conv.Size(), 0);
+    EXPECT_NE(conv.Convert(), 0u); // and no format to convert from
+}
+
+TEST(WaveConverter, AnEmptyDataChunkGivesAnEmptyImage)
+{
+    const Outcome o = RunConverter(Wave({{"fmt ", MuLaw::Get().Fmt}, {"data", {}}}));
+    ASSERT_EQ(o.Converted, 0u);
+    EXPECT_EQ(o.Saved, 0u);
+    EXPECT_TRUE(ImageSamples(o.Image, 1, 8000).empty());
+}
+
+TEST(WaveConverter, SaveWaveReportsAFailedWrite)
+{
+    struct Refusing : TMemoryStream {
+        int64_t Write(const void*, int64_t) override { return 0; }
+    } target;
+    TMemoryStream in = StreamOf(Wave({{"fmt ", MuLaw::Get().Fmt}, {"data", MuLaw::Get().Data}}));
+    TVelmarWaveConverter conv;
+    conv.LoadWave(in);
+    EXPECT_EQ(conv.SaveWave(target), TVelmarWaveConverter::SaveFailed);
+}
+
+// Refused, not garbled: each of these stops at the suggestion or the
+// conversion, and a failed conversion leaves the content and format as loaded.
+struct RefusalCase {
+    const char* Name;
+    std::vector<uint8_t> (*Build)();
+    bool SuggestFails; // otherwise the conversion fails
+};
+
+class Refusal : public ::testing::TestWithParam<RefusalCase> {};
+
+TEST_P(Refusal, GivesANonZeroCode)
+{
+    const RefusalCase& c = GetParam();
+    const std::vector<uint8_t> file = c.Build();
+    const Outcome o = RunConverter(file);
+    if (c.SuggestFails) {
+        EXPECT_NE(o.Suggest, 0u);
+        return;
+    }
+    ASSERT_EQ(o.Suggest, 0u);
+    EXPECT_NE(o.Converted, 0u);
+
+    TMemoryStream in = StreamOf(file);
+    TVelmarWaveConverter conv;
+    conv.LoadWave(in);
+    const std::vector<uint8_t> content = conv.Data();
+    const TWaveFormatBuffer format = conv.SourceFormat;
+    conv.TargetFormat.Format.wFormatTag = WAVE_FORMAT_PCM;
+    acmFormatSuggest(nullptr, &conv.SourceFormat.Format, &conv.TargetFormat.Format,
+                     sizeof conv.TargetFormat, ACM_FORMATSUGGESTF_WFORMATTAG);
+    conv.Convert();
+    EXPECT_EQ(conv.Data(), content);
+    EXPECT_EQ(std::memcmp(&conv.SourceFormat, &format, sizeof format), 0);
+}
+
+std::vector<uint8_t> WithFmtField(std::vector<uint8_t> W, size_t Offset, uint16_t Value)
+{
+    const size_t at = FindChunk(W, "fmt ");
+    W[at + Offset] = static_cast<uint8_t>(Value);
+    W[at + Offset + 1] = static_cast<uint8_t>(Value >> 8);
+    return W;
+}
+
+std::vector<uint8_t> Ima() { return Encode(SF_FORMAT_WAV | SF_FORMAT_IMA_ADPCM, Sine(20000, 22050, {440, 660}), 2, 22050); }
+std::vector<uint8_t> MsAdpcm() { return Encode(SF_FORMAT_WAV | SF_FORMAT_MS_ADPCM, Sine(20000, 22050, {440}), 1, 22050); }
+
+std::vector<uint8_t> NotRiff()
+{
+    std::vector<uint8_t> w = FactBetween();
+    std::memcpy(w.data(), "RIFX", 4);
+    return w;
+}
+std::vector<uint8_t> UnknownTag() { return WithFmtField(FactBetween(), 0, 0x1234); }
+std::vector<uint8_t> BlockAlignZero() { return WithFmtField(Ima(), 12, 0); }
+std::vector<uint8_t> PcmBitsZero()
+{
+    std::vector<uint8_t> w = WithFmtField(FactBetween(), 0, WAVE_FORMAT_PCM);
+    return WithFmtField(w, 14, 0);
+}
+std::vector<uint8_t> BrokenExtensibleGuid()
+{
+    std::vector<uint8_t> w = Fmt40Extensible();
+    w[FindChunk(w, "fmt ") + 39] ^= 0xFF;
+    return w;
+}
+std::vector<uint8_t> ExtensibleCutShort()
+{
+    const std::vector<uint8_t> w = Fmt40Extensible();
+    std::vector<uint8_t> fmt = Body(w, "fmt ");
+    fmt.resize(26);
+    return Wave({{"fmt ", fmt}, {"data", Body(w, "data")}});
+}
+std::vector<uint8_t> ImaCorruptBlock()
+{
+    std::vector<uint8_t> w = Ima();
+    const size_t data = FindChunk(w, "data");
+    const uint16_t blockAlign = Get16(w, FindChunk(w, "fmt ") + 12);
+    w[data + 3 * blockAlign + 4 + 2] = 200; // step index of the right channel, block 3
+    return w;
+}
+std::vector<uint8_t> MsAdpcmCorruptBlock()
+{
+    std::vector<uint8_t> w = MsAdpcm();
+    const uint16_t blockAlign = Get16(w, FindChunk(w, "fmt ") + 12);
+    w[FindChunk(w, "data") + 2 * blockAlign] = 9; // predictor index, block 2
+    return w;
+}
+std::vector<uint8_t> NoDataChunk() { return Wave({{"fmt ", MuLaw::Get().Fmt}}); }
+std::vector<uint8_t> NoFmtChunk() { return Wave({{"data", MuLaw::Get().Data}}); }
+
+INSTANTIATE_TEST_SUITE_P(
+    Formats, Refusal,
+    ::testing::Values(RefusalCase{"NotRiff", NotRiff, true},
+                      RefusalCase{"UnknownTag", UnknownTag, true},
+                      RefusalCase{"BlockAlignZero", BlockAlignZero, true},
+                      RefusalCase{"PcmBitsZero", PcmBitsZero, true},
+                      RefusalCase{"BrokenExtensibleGuid", BrokenExtensibleGuid, true},
+                      RefusalCase{"ExtensibleCutShort", ExtensibleCutShort, true},
+                      RefusalCase{"NoFmtChunk", NoFmtChunk, true},
+                      RefusalCase{"ImaCorruptBlock", ImaCorruptBlock, false},
+                      RefusalCase{"MsAdpcmCorruptBlock", MsAdpcmCorruptBlock, false},
+                      RefusalCase{"NoDataChunk", NoDataChunk, false}),
+    [](const auto& Info) { return std::string(Info.param.Name); });
+
+// The fact chunk may only drop the silence that pads the last block.
+TEST(WaveConverter, FactTrimsOnlyTheLastBlocksPadding)
+{
+    const int frames = 4900;
+    const std::vector<uint8_t> base =
+        Encode(SF_FORMAT_WAV | SF_FORMAT_MS_ADPCM, Sine(frames, 8000, {440}), 1, 8000);
+    const uint16_t blockAlign = Get16(base, FindChunk(base, "fmt ") + 12);
+    const uint32_t perBlock = Get16(base, FindChunk(base, "fmt ") + 18);
+    const uint32_t blocks = Get32(base, FindChunk(base, "data") - 4) / blockAlign;
+    const uint32_t whole = blocks * perBlock;
+    ASSERT_GT(whole, uint32_t(frames));
+    ASSERT_LT(whole - frames, perBlock);
+
+    const struct {
+        uint32_t Fact;
+        uint32_t Frames;
+    } cases[] = {{uint32_t(frames), uint32_t(frames)}, {whole - perBlock + 1, whole - perBlock + 1},
+                 {whole - perBlock, whole}, {10, whole}, {0, whole}, {whole + 5, whole}};
+    for (const auto& c : cases) {
+        std::vector<uint8_t> w = base;
+        Set32(w, FindChunk(w, "fact"), c.Fact);
+        const Outcome o = RunConverter(w);
+        ASSERT_EQ(o.Converted, 0u);
+        EXPECT_EQ(ImageSamples(o.Image, 1, 8000).size(), c.Frames) << "fact " << c.Fact;
+    }
+    const Outcome noFact = RunConverter(Wave({{"fmt ", Body(base, "fmt ")}, {"data", Body(base, "data")}}));
+    EXPECT_EQ(ImageSamples(noFact.Image, 1, 8000).size(), whole);
+}
+
 } // namespace
