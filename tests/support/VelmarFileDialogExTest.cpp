@@ -1,0 +1,176 @@
+#include "support/VelmarFileDialogEx.h"
+
+#include "QtTestApp.h"
+#include "TestSupport.h"
+
+#include <QCheckBox>
+#include <QDialogButtonBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTimer>
+#include <gtest/gtest.h>
+
+#include <functional>
+
+using namespace velmar;
+using testing_support::QtTestApp;
+using testing_support::TempDir;
+
+namespace {
+
+// Runs Execute with Inside called once the dialog is up; the dialog is
+// cancelled afterwards if Inside left it open, and after 10 s at the latest.
+bool ExecuteWith(TVelmarDialogEx& D, const std::function<void()>& Inside)
+{
+    QTimer::singleShot(0, &D, [&] {
+        Inside();
+        if (D.isVisible())
+            D.reject();
+    });
+    QTimer::singleShot(10000, &D, [&] { D.reject(); });
+    return D.Execute();
+}
+
+QString LabelText(QWidget& D, const char* Name)
+{
+    auto* l = D.findChild<QLabel*>(Name);
+    return l ? l->text() : QStringLiteral("<missing>");
+}
+
+QPushButton* Button(QWidget& D, QDialogButtonBox::StandardButton Which)
+{
+    auto* box = D.findChild<QDialogButtonBox*>("buttonBox");
+    return box ? box->button(Which) : nullptr;
+}
+
+QPushButton* HelpButton(QWidget& D)
+{
+    auto* box = D.findChild<QDialogButtonBox*>("buttonBox");
+    for (QAbstractButton* b : box->buttons())
+        if (box->buttonRole(b) == QDialogButtonBox::HelpRole)
+            return qobject_cast<QPushButton*>(b);
+    return nullptr;
+}
+
+} // namespace
+
+TEST(VelmarFileDialogEx, Defaults)
+{
+    QtTestApp();
+    TVelmarDialogEx d;
+    EXPECT_TRUE(d.testOption(QFileDialog::DontUseNativeDialog));
+    EXPECT_EQ(d.TestoOK(), "&Apri");
+    EXPECT_EQ(d.TestoAnnulla(), "Annulla");
+    EXPECT_EQ(d.TestoDrive(), "Cerca in:");
+    EXPECT_EQ(d.TestoNome(), "Nome del file:");
+    EXPECT_EQ(d.TestoTipo(), "Tipo di file:");
+    EXPECT_EQ(d.TestoSolalettura(), "Apri in sola lettura");
+    EXPECT_EQ(d.TestoAiuto(), "&Aiuto");
+    EXPECT_TRUE(d.ShowPlacesBar());
+    EXPECT_TRUE(d.Files().empty());
+}
+
+TEST(VelmarFileDialogEx, CaptionsAreAppliedWhenShownAndCancelGivesNothing)
+{
+    QtTestApp();
+    TVelmarDialogEx d;
+    d.SetTestoOK("Aggiungi");
+    d.SetShowHelp(true);
+    d.SetHideReadOnly(false);
+    bool checked = false;
+    const bool ok = ExecuteWith(d, [&] {
+        checked = true;
+        EXPECT_EQ(LabelText(d, "lookInLabel"), "Cerca in:");
+        EXPECT_EQ(LabelText(d, "fileNameLabel"), "Nome del file:");
+        EXPECT_EQ(LabelText(d, "fileTypeLabel"), "Tipo di file:");
+        ASSERT_NE(Button(d, QDialogButtonBox::Open), nullptr);
+        EXPECT_EQ(Button(d, QDialogButtonBox::Open)->text(), "Aggiungi");
+        EXPECT_EQ(Button(d, QDialogButtonBox::Cancel)->text(), "Annulla");
+        auto* readOnly = d.findChild<QCheckBox*>("readOnlyCheckBox");
+        ASSERT_NE(readOnly, nullptr);
+        EXPECT_TRUE(readOnly->isVisible());
+        EXPECT_EQ(readOnly->text(), "Apri in sola lettura");
+        ASSERT_NE(HelpButton(d), nullptr);
+        EXPECT_TRUE(HelpButton(d)->isVisible());
+        EXPECT_EQ(HelpButton(d)->text(), "&Aiuto");
+        EXPECT_TRUE(d.findChild<QWidget*>("sidebar")->isVisible());
+    });
+    EXPECT_TRUE(checked);
+    EXPECT_FALSE(ok);
+    EXPECT_TRUE(d.Files().empty());
+    EXPECT_EQ(d.FileName(), "");
+}
+
+TEST(VelmarFileDialogEx, PlacesBarHiddenAndEmptyHelpCaption)
+{
+    QtTestApp();
+    TVelmarDialogEx d;
+    d.SetShowPlacesBar(false);
+    d.SetTestoAiuto("");
+    d.SetTestoDrive("");
+    d.SetShowHelp(true);
+    ExecuteWith(d, [&] {
+        auto* sidebar = d.findChild<QWidget*>("sidebar");
+        ASSERT_NE(sidebar, nullptr);
+        EXPECT_FALSE(sidebar->isVisible());
+        ASSERT_NE(HelpButton(d), nullptr);
+        EXPECT_EQ(HelpButton(d)->text(), "");
+        EXPECT_EQ(LabelText(d, "lookInLabel"), "");
+        // The optional controls stay hidden unless asked for.
+        EXPECT_FALSE(d.findChild<QCheckBox*>("readOnlyCheckBox")->isVisible());
+    });
+    // Hidden again by default.
+    TVelmarDialogEx plain;
+    ExecuteWith(plain, [&] { EXPECT_FALSE(HelpButton(plain)->isVisible()); });
+}
+
+TEST(VelmarFileDialogEx, SeveralFilesComeBackWithFullPaths)
+{
+    QtTestApp();
+    TempDir tmp;
+    for (const char* n : {"a.wav", "b.wav", "c d.wav", "e.mp3"})
+        testing_support::WriteBytes(tmp.File(n), {1, 2, 3});
+    TVelmarDialogEx d;
+    d.SetFilter("Audio Wave|*.wav");
+    d.setFileMode(QFileDialog::ExistingFiles);
+    d.setDirectory(QString::fromStdString(tmp.Path()));
+    d.SetReadOnly(false);
+    const bool ok = ExecuteWith(d, [&] {
+        auto* edit = d.findChild<QLineEdit*>("fileNameEdit");
+        ASSERT_NE(edit, nullptr);
+        edit->setText("\"a.wav\" \"c d.wav\"");
+        Button(d, QDialogButtonBox::Open)->click();
+    });
+    ASSERT_TRUE(ok);
+    const TStringList want{tmp.File("a.wav"), tmp.File("c d.wav")};
+    EXPECT_EQ(d.Files(), want);
+    EXPECT_EQ(d.FileName(), tmp.File("a.wav"));
+    EXPECT_FALSE(d.ReadOnly());
+
+    // A later cancel empties the list.
+    EXPECT_FALSE(ExecuteWith(d, [] {}));
+    EXPECT_TRUE(d.Files().empty());
+}
+
+TEST(VelmarFileDialogEx, FilterInPipeForm)
+{
+    QtTestApp();
+    TVelmarDialogEx d;
+    d.SetFilter("Audio Wave|*.wav");
+    EXPECT_EQ(d.nameFilters(), QStringList{"Audio Wave (*.wav)"});
+    d.SetFilter("Audio|*.wav;*.WAV|Tutti|*");
+    EXPECT_EQ(d.nameFilters(), (QStringList{"Audio (*.wav *.WAV)", "Tutti (*)"}));
+    EXPECT_EQ(d.Filter(), "Audio|*.wav;*.WAV|Tutti|*");
+}
+
+TEST(VelmarFileDialogEx, HelpButtonCallsOnHelp)
+{
+    QtTestApp();
+    TVelmarDialogEx d;
+    d.SetShowHelp(true);
+    QObject* sender = nullptr;
+    d.SetOnHelp([&](QObject* s) { sender = s; });
+    ExecuteWith(d, [&] { HelpButton(d)->click(); });
+    EXPECT_EQ(sender, &d);
+}
