@@ -111,8 +111,9 @@ enum : MMRESULT {
     ACMERR_UNPREPARED = 514,
 };
 
-// ACM_METRIC_MAX_SIZE_FORMAT with hao null: the largest format structure any
-// decodable format uses (a uint32_t at pMetric). Other metrics: not supported.
+// ACM_METRIC_MAX_SIZE_FORMAT with hao null: the size of the largest standard
+// format structure the layer decodes (MS ADPCM's, 50 bytes), as a uint32_t at
+// pMetric. Other metrics: not supported.
 MMRESULT acmMetrics(HACMOBJ hao, uint32_t uMetric, void* pMetric);
 
 // Fills pwfxDst (cbwfxDst >= 16 bytes; cbSize is written when it is >= 18)

@@ -211,9 +211,13 @@ void SetFact(std::vector<uint8_t>& W, uint32_t Frames)
     Set32(W, at, Frames);
 }
 
+const int kIma = SF_FORMAT_WAV | SF_FORMAT_IMA_ADPCM;
+const int kMsAdpcm = SF_FORMAT_WAV | SF_FORMAT_MS_ADPCM;
+const int kGsm = SF_FORMAT_WAV | SF_FORMAT_GSM610;
+
 struct CodecCase {
     const char* Name;
-    int Format;       // libsndfile subtype; 0 for MPEG layer 3
+    int Format;       // libsndfile major and subtype; 0 for MPEG layer 3
     int Channels;
     int Rate;
     double MinSnrDb;  // well above a broken decoder, below the codec's usual error
@@ -232,10 +236,10 @@ TEST_P(Roundtrip, DecodesToTheSourceWithinTheCodecsError)
             GTEST_SKIP() << "the installed libsndfile neither writes nor decodes MPEG layer 3";
         file = Mp3Wave(src, c.Channels, c.Rate);
     } else {
-        file = Encode(SF_FORMAT_WAV | c.Format, src, c.Channels, c.Rate);
-        if (file.empty() && c.Format == SF_FORMAT_GSM610 && c.Channels > 1)
+        file = Encode(c.Format, src, c.Channels, c.Rate);
+        if (file.empty() && c.Format == kGsm && c.Channels > 1)
             GTEST_SKIP() << "GSM 6.10 WAVE is mono only; libsndfile refuses to write stereo";
-        if (c.Format == SF_FORMAT_IMA_ADPCM)
+        if (c.Format == kIma)
             SetFact(file, static_cast<uint32_t>(frames));
     }
     ASSERT_FALSE(file.empty());
@@ -257,16 +261,17 @@ TEST_P(Roundtrip, DecodesToTheSourceWithinTheCodecsError)
 // GSM at 8 kHz), swapped channels or silence 0 dB or less.
 INSTANTIATE_TEST_SUITE_P(
     Codecs, Roundtrip,
-    ::testing::Values(CodecCase{"ImaMono", SF_FORMAT_IMA_ADPCM, 1, 44100, 35},
-                      CodecCase{"ImaStereo", SF_FORMAT_IMA_ADPCM, 2, 44100, 35},
-                      CodecCase{"MsAdpcmMono", SF_FORMAT_MS_ADPCM, 1, 44100, 40},
-                      CodecCase{"MsAdpcmStereo", SF_FORMAT_MS_ADPCM, 2, 44100, 40},
-                      CodecCase{"GsmMono", SF_FORMAT_GSM610, 1, 8000, 20},
-                      CodecCase{"GsmStereo", SF_FORMAT_GSM610, 2, 8000, 20},
-                      CodecCase{"MuLawMono", SF_FORMAT_ULAW, 1, 44100, 32},
-                      CodecCase{"MuLawStereo", SF_FORMAT_ULAW, 2, 44100, 32},
-                      CodecCase{"ALawMono", SF_FORMAT_ALAW, 1, 44100, 33},
-                      CodecCase{"ALawStereo", SF_FORMAT_ALAW, 2, 44100, 33},
+    ::testing::Values(CodecCase{"ImaMono", kIma, 1, 44100, 35},
+                      CodecCase{"ImaStereo", kIma, 2, 44100, 35},
+                      CodecCase{"MsAdpcmMono", kMsAdpcm, 1, 44100, 40},
+                      CodecCase{"MsAdpcmStereo", kMsAdpcm, 2, 44100, 40},
+                      CodecCase{"GsmMono", kGsm, 1, 8000, 20},
+                      CodecCase{"GsmStereo", kGsm, 2, 8000, 20},
+                      CodecCase{"MuLawMono", SF_FORMAT_WAV | SF_FORMAT_ULAW, 1, 44100, 32},
+                      CodecCase{"MuLawStereo", SF_FORMAT_WAV | SF_FORMAT_ULAW, 2, 44100, 32},
+                      CodecCase{"ExtensibleMuLawStereo", SF_FORMAT_WAVEX | SF_FORMAT_ULAW, 2, 44100, 32},
+                      CodecCase{"ALawMono", SF_FORMAT_WAV | SF_FORMAT_ALAW, 1, 44100, 33},
+                      CodecCase{"ALawStereo", SF_FORMAT_WAV | SF_FORMAT_ALAW, 2, 44100, 33},
                       CodecCase{"Mp3Mono", 0, 1, 44100, 38},
                       CodecCase{"Mp3Stereo", 0, 2, 44100, 38}),
     [](const auto& Info) { return std::string(Info.param.Name); });
