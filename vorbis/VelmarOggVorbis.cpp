@@ -399,7 +399,7 @@ bool TVelmarOggVorbis::WriteTags(const std::string& FileName)
     std::fill_n(info.SecondPage.begin() + ChecksumAt, 4, uint8_t(0));
     if (!RebuildSegmentTable(info, static_cast<int64_t>(data.size())))
         return false;
-    return RewriteWithComments(source, source.Handle(), FileName, data, info);
+    return RewriteWithComments(source, FileName, data, info);
 }
 
 // Only this layout can be rewritten in place of the second page: the first
@@ -530,11 +530,11 @@ void TVelmarOggVorbis::CopyToTemp(TStream& Source, TStream& Temp, int64_t From, 
 
 // Writes the copy next to the file and renames it over the file, so that at
 // every moment one complete version exists under the name.
-bool TVelmarOggVorbis::RewriteWithComments(TStream& Source, int SourceHandle, const std::string& FileName,
+bool TVelmarOggVorbis::RewriteWithComments(TFileStream& Source, const std::string& FileName,
                                            const std::vector<uint8_t>& Data, TFileInfo& Info)
 {
     struct stat st {};
-    if (::fstat(SourceHandle, &st) != 0 || !S_ISREG(st.st_mode))
+    if (::fstat(Source.Handle(), &st) != 0 || !S_ISREG(st.st_mode))
         return false;
     const std::string tempName = FileName + "~";
     bool created = false;
@@ -544,6 +544,9 @@ bool TVelmarOggVorbis::RewriteWithComments(TStream& Source, int SourceHandle, co
             ::unlink(tempName.c_str()); // a leftover of an interrupted run, never followed as a link
             TFileStream temp(tempName, TFileMode::fmCreate);
             created = true;
+            // Keep the owner where allowed: only a privileged caller may give a file away.
+            const bool ownerKept = ::fchown(temp.Handle(), st.st_uid, st.st_gid) == 0;
+            (void)ownerKept;
             if (::fchmod(temp.Handle(), st.st_mode & 07777) != 0)
                 throw EStreamError("Cannot set the permissions of \"" + tempName + "\"");
             CopyToTemp(Source, temp, 0, Info.SecondPagePos);

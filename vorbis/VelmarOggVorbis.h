@@ -22,9 +22,10 @@ namespace velmar {
 //   empty strings. WriteTags changes the file, never the properties.
 // Thread: none of its own; use from one thread at a time.
 // Files: opened read-only for the length of one call, closed on every path.
-// Failure: a file that cannot be opened for reading raises EStreamError
-//   from LoadInfo, WriteTags and SetNomedelfile (when the file exists).
-//   Every other problem is reported by the Boolean results.
+// Failure: a file that cannot be opened or read raises EStreamError from
+//   LoadInfo, SetNomedelfile (when the file exists) and WriteTags (before
+//   anything is written). Every other problem, including any failure of
+//   the rewrite, is reported by the Boolean results.
 // Text: UTF-8, as stored in the file; values are cut to what the first
 //   250 bytes of their comment entry hold.
 class TVelmarOggVorbis : public TComponent {
@@ -149,8 +150,8 @@ private:
     void FillTexts(TFileInfo& Info) const;
     static std::vector<uint8_t> BuildCommentData(const TFileInfo& Info);
     static bool RebuildSegmentTable(TFileInfo& Info, int64_t NewSize);
-    bool RewriteWithComments(TStream& Source, int SourceHandle, const std::string& FileName,
-                             const std::vector<uint8_t>& Data, TFileInfo& Info);
+    bool RewriteWithComments(TFileStream& Source, const std::string& FileName, const std::vector<uint8_t>& Data,
+                             TFileInfo& Info);
     void UpdatePageChecksum(TStream& Stream, const TFileInfo& Info);
     void CopyToTemp(TStream& Source, TStream& Temp, int64_t From, int64_t Count);
     void WriteToTemp(TStream& Temp, const void* Buffer, int64_t Count);

@@ -9,6 +9,7 @@
 #include <cstring>
 #include <functional>
 #include <sys/stat.h>
+#include <unistd.h>
 
 using namespace velmar;
 using namespace testing_support;
@@ -473,8 +474,7 @@ TEST_F(OggVorbisInfo, RefusesPagesThatDoNotHoldTogether)
     const Bytes ident = IdentPacket(8000, 1, 0);
     // The count promises an entry that lies in the next packet.
     Bytes shortPacket = CommentPacket(TestVendor, {"TITLE=t"}, 2, false);
-    Bytes nextPacket = Le32(3);
-    nextPacket.insert(nextPacket.end(), {'A', '=', 'b', 1, 5, 'v', 'o', 'r', 'b', 'i', 's'});
+    const Bytes nextPacket{3, 0, 0, 0, 'A', '=', 'b', 1, 5, 'v', 'o', 'r', 'b', 'i', 's'};
     Bytes pastPacket = RawPage(2, 0, 9, 0, {ident});
     for (const Bytes& page : {RawPage(0, 0, 9, 1, {shortPacket, nextPacket}), RawPage(4, 4000, 9, 2, {Bytes(40, 7)})})
         pastPacket.insert(pastPacket.end(), page.begin(), page.end());
@@ -678,6 +678,21 @@ TEST_F(OggVorbisInfo, RewrittenFileKeepsThePermissions)
         EXPECT_EQ(DecodeOgg(path).comments, std::vector<std::string>{"COMMENT=" + Marker});
         ::chmod(path.c_str(), 0644);
     }
+}
+
+TEST_F(OggVorbisInfo, RewrittenFileKeepsItsOwnerWhenThatIsAllowed)
+{
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "only a privileged user can create files for another owner";
+    std::string path = Put(EncodeSine({}));
+    ASSERT_EQ(::chown(path.c_str(), 4321, 4322), 0);
+    TVelmarOggVorbis ogg;
+    ogg.SetCommento(Marker);
+    ASSERT_TRUE(ogg.WriteTags(path));
+    struct stat st {};
+    ASSERT_EQ(::stat(path.c_str(), &st), 0);
+    EXPECT_EQ(st.st_uid, 4321u);
+    EXPECT_EQ(st.st_gid, 4322u);
 }
 
 // ---- The file name property ----------------------------------------------
