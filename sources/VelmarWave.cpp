@@ -1,5 +1,7 @@
 #include "sources/VelmarWave.h"
 
+#include "sources/WaveConverter.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -70,6 +72,14 @@ std::string Hex4(unsigned V)
     return buf;
 }
 
+std::string UnsupportedText(const TWaveFormat& Fmt)
+{
+    const char* name = AcmFormatTagName(Fmt.FormatTag);
+    std::string what = name ? std::string(name) + " data that cannot be decoded" : "unsupported format";
+    return what + " (format tag " + Hex4(Fmt.StoredTag == WAVE_FORMAT_EXTENSIBLE ? Fmt.FormatTag : Fmt.StoredTag) +
+           ", " + std::to_string(Fmt.BitsPerSample) + " bits per sample)";
+}
+
 } // namespace
 
 TVelmarWaveIn::TVelmarWaveIn(TComponent* AOwner) : TVelmarFileIn(AOwner) {}
@@ -115,8 +125,7 @@ void TVelmarWaveIn::OpenSource()
         if (fmt.FormatTag == WAVE_FORMAT_PCM || fmt.FormatTag == WAVE_FORMAT_IEEE_FLOAT)
             TakeHeader(chunks, fmt);
         else if (!OpenDecoded(fmt))
-            Fail("unsupported format (format tag " + Hex4(fmt.StoredTag) + ", " +
-                 std::to_string(fmt.BitsPerSample) + " bits per sample)");
+            Fail(UnsupportedText(fmt));
         ++FOpenCount;
     } catch (...) {
         ReleaseStreams();
@@ -164,9 +173,30 @@ void TVelmarWaveIn::TakeHeader(const TWaveChunks& Chunks, const TWaveFormat& Fmt
     FStream->SetPosition(Chunks.DataPos);
 }
 
+// A coded file is decoded whole into a canonical 16-bit image, which then
+// stands in for the stream until CloseSource gives the original back.
 bool TVelmarWaveIn::OpenDecoded(const TWaveFormat&)
 {
-    return false;
+    TVelmarWaveConverter converter;
+    FStream->SetPosition(0);
+    converter.LoadWave(*FStream);
+    converter.TargetFormat.Format.wFormatTag = WAVE_FORMAT_PCM;
+    if (acmFormatSuggest(nullptr, &converter.SourceFormat.Format, &converter.TargetFormat.Format,
+                         sizeof converter.TargetFormat, ACM_FORMATSUGGESTF_WFORMATTAG) != 0)
+        return false;
+    if (converter.Convert() != 0)
+        return false;
+    FConverted = std::make_unique<TMemoryStream>();
+    FSavedStream = FStream;
+    FSavedStreamAssigned = FStreamAssigned;
+    SetStream(FConverted.get());
+    if (converter.SaveWave(*FConverted) != 0)
+        return false;
+    TWaveChunks chunks = WalkWaveChunks(*FStream);
+    TWaveFormat pcm = ParseWaveFormat(chunks.Fmt);
+    CheckFormat(pcm);
+    TakeHeader(chunks, pcm);
+    return true;
 }
 
 void TVelmarWaveIn::ReleaseStreams()

@@ -24,7 +24,8 @@ public:
     int ReadData(void* buf, int size) override
     {
         auto n = static_cast<int>(std::min<int64_t>({size, Piece, int64_t(Data.size()) - Position()}));
-        std::memcpy(buf, Data.data() + Position(), static_cast<size_t>(n));
+        if (n > 0)
+            std::memcpy(buf, Data.data() + Position(), static_cast<size_t>(n));
         FPosition += n;
         ++Calls;
         return n;
