@@ -1,6 +1,7 @@
 #include "sources/WaveChunks.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cstring>
 
 namespace velmar {
@@ -10,12 +11,15 @@ namespace {
 uint32_t LE32(const uint8_t* p) { return p[0] | (p[1] << 8) | (p[2] << 16) | (uint32_t(p[3]) << 24); }
 uint16_t LE16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
 
-// A header that could start a chunk at Pos: a printable identifier and a
-// body that fits in the stream (the data chunk may claim more).
+// A header that could start a chunk at Pos: an identifier of letters,
+// digits and blanks, and a body that fits in the stream (the data chunk may
+// claim more).
 bool Plausible(const uint8_t* Hdr, int64_t Pos, int64_t End)
 {
-    for (int i = 0; i < 4; ++i)
-        if (Hdr[i] < 0x20 || Hdr[i] > 0x7E)
+    if (!std::isalpha(Hdr[0]))
+        return false;
+    for (int i = 1; i < 4; ++i)
+        if (!std::isalnum(Hdr[i]) && Hdr[i] != ' ' && Hdr[i] != '_')
             return false;
     return Pos + 8 + int64_t(LE32(Hdr + 4)) <= End || std::memcmp(Hdr, "data", 4) == 0;
 }
