@@ -114,9 +114,11 @@ TEST(VelmarVorbis, EncodesWhatTheIndependentDecoderReadsBack)
             const int wav = ch == 6 ? order6[v] : v;
             const double own = ToneLevelDb(d.pcm[v], double(k.outRate), k.freqs[wav]);
             EXPECT_NEAR(own, 20 * std::log10(0.5), 2.5) << "channel " << v;
-            for (int o = 0; o < ch; ++o)
-                if (k.freqs[o] != k.freqs[wav])
+            for (int o = 0; o < ch; ++o) {
+                if (k.freqs[o] != k.freqs[wav]) {
                     EXPECT_LT(ToneLevelDb(d.pcm[v], double(k.outRate), k.freqs[o]), own - 30) << "channel " << v;
+                }
+            }
         }
     }
 }
@@ -207,8 +209,9 @@ TEST(VelmarVorbis, FailedRunsLeaveNoFileAndReportTheReason)
         Chain c(dir.File("in.wav"), k.output, 44100);
         std::string e = c.Run();
         EXPECT_NE(e.find(k.reason), std::string::npos) << e;
-        if (!k.output.empty())
+        if (!k.output.empty()) {
             EXPECT_FALSE(FileExists(k.output));
+        }
         EXPECT_FALSE(c.vorbis->Busy());
         EXPECT_FALSE(c.wave->Busy());
     }
