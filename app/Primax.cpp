@@ -1,0 +1,1077 @@
+#include "app/Primax.h"
+
+#include "app/Disegni.h"
+#include "app/MessageDialog.h"
+#include "decor/VelmarLine.h"
+#include "decor/VelmarMailLabel.h"
+#include "decor/VelmarRotateLabel.h"
+#include "decor/VelmarWebLabel.h"
+#include "platform/XdgDirs.h"
+#include "sources/VelmarConverters.h"
+#include "sources/VelmarWave.h"
+#include "support/VelmarDropFiles.h"
+#include "support/VelmarEstimatedTimer.h"
+#include "support/VelmarFileDialogEx.h"
+#include "support/VelmarFolder.h"
+#include "support/VelmarPathLabel.h"
+#include "support/VelmarStatusBarImage.h"
+#include "vorbis/VelmarOggVorbis.h"
+#include "vorbis/VelmarVorbis.h"
+
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QCoreApplication>
+#include <QDialog>
+#include <QFile>
+#include <QGroupBox>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QListWidget>
+#include <QMenu>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QSaveFile>
+#include <QSlider>
+#include <QStackedWidget>
+#include <QTimer>
+#include <QToolButton>
+#include <QVBoxLayout>
+#include <QWindow>
+
+#include <cmath>
+#include <filesystem>
+
+namespace velmar {
+
+namespace {
+
+const QColor Faccia(0xE7, 0xE7, 0xE7);
+const QColor Bordo(0x7F, 0x7F, 0x7F);
+const int AltezzaTitolo = 23;
+const char* const Commento = "Codificato con Velmar Fennick";
+const char* const NomeVoce = "velmar-fennick-converti.desktop";
+const char* const NomeComando = "Converti in Ogg Vorbis con Velmar Fennick";
+
+const char* const Frequenze[] = {"48.000 Hz", "44.100 Hz", "32.000 Hz", "24.000 Hz",
+                                 "22.050 Hz", "16.000 Hz", "11.025 Hz", "8.000 Hz"};
+const int Campioni[] = {48000, 44100, 32000, 24000, 22050, 16000, 11025, 8000};
+
+QFont Tahoma(int Pixel, bool Grassetto = false)
+{
+    QFont f(QStringLiteral("Tahoma"));
+    f.setPixelSize(Pixel);
+    f.setBold(Grassetto);
+    return f;
+}
+
+bool EsisteFile(const std::string& Path)
+{
+    std::error_code ec;
+    return !Path.empty() && std::filesystem::is_regular_file(Path, ec);
+}
+
+QString Testo(const std::string& Path) { return QFile::decodeName(QByteArray::fromStdString(Path)); }
+
+// The skinned frame's stand-in: a 1-pixel border, the face colour and a
+// title bar with the window menu's button, the caption and a close button.
+class TForma : public QWidget {
+public:
+    TForma(QWidget* AParent, const QIcon& Icona) : QWidget(AParent)
+    {
+        setAutoFillBackground(false);
+        Menu = new QToolButton(this);
+        Menu->setIcon(Icona);
+        Menu->setIconSize(QSize(16, 16));
+        Menu->setAutoRaise(true);
+        Menu->setCursor(Qt::PointingHandCursor);
+        Menu->setGeometry(4, 3, 18, 18);
+        Menu->setToolTip(QStringLiteral("Menu"));
+        Chiudi = new QToolButton(this);
+        Chiudi->setAutoRaise(true);
+        Chiudi->setText(QStringLiteral("\u00D7"));
+        Chiudi->setFont(Tahoma(15, true));
+        Chiudi->setCursor(Qt::PointingHandCursor);
+        Chiudi->setToolTip(QStringLiteral("Chiudi"));
+    }
+
+    QString Titolo;
+    QToolButton* Menu;
+    QToolButton* Chiudi;
+
+protected:
+    void resizeEvent(QResizeEvent*) override { Chiudi->setGeometry(width() - 23, 3, 18, 18); }
+
+    void paintEvent(QPaintEvent*) override
+    {
+        QPainter p(this);
+        p.fillRect(rect(), Faccia);
+        QLinearGradient g(0, 0, 0, AltezzaTitolo);
+        g.setColorAt(0, QColor(0xFA, 0xFA, 0xFA));
+        g.setColorAt(1, QColor(0xD2, 0xD2, 0xD2));
+        p.fillRect(QRect(0, 0, width(), AltezzaTitolo), g);
+        p.setPen(QColor(0xB0, 0xB0, 0xB0));
+        p.drawLine(0, AltezzaTitolo - 1, width(), AltezzaTitolo - 1);
+        p.setPen(Bordo);
+        p.drawRect(rect().adjusted(0, 0, -1, -1));
+        p.setFont(Tahoma(11, true));
+        p.setPen(QColor(0x20, 0x20, 0x20));
+        p.drawText(QRect(24, 0, width() - 48, AltezzaTitolo), Qt::AlignCenter, Titolo);
+    }
+
+    void mousePressEvent(QMouseEvent* E) override
+    {
+        if (E->button() == Qt::LeftButton && E->position().y() < AltezzaTitolo && windowHandle())
+            windowHandle()->startSystemMove();
+    }
+};
+
+QLabel* Etichetta(QWidget* P, const QString& T, int X, int Y, bool Grassetto = false)
+{
+    auto* l = new QLabel(T, P);
+    l->setTextFormat(Qt::PlainText);
+    if (Grassetto)
+        l->setFont(Tahoma(11, true));
+    l->move(X, Y);
+    l->adjustSize();
+    return l;
+}
+
+QPushButton* Bottone(QWidget* P, const QString& T, const QRect& R)
+{
+    auto* b = new QPushButton(T, P);
+    b->setGeometry(R);
+    b->setCursor(Qt::PointingHandCursor);
+    return b;
+}
+
+void MostraInformazioni(QWidget* Parent)
+{
+    QDialog box(Parent);
+    box.setWindowTitle(QStringLiteral("Informazioni su Velmar Fennick"));
+    auto* picture = new QLabel(&box);
+    picture->setPixmap(QPixmap::fromImage(DisegnaApertura()));
+    auto* text = new QLabel(QStringLiteral("Velmar Fennick 1.0\n"
+                                           "Converte i file Audio Wave in Ogg Vorbis.\n\n"
+                                           "Codifica Ogg Vorbis: libogg e libvorbis (Xiph.Org Foundation).\n"
+                                           "\u00A9 Velmar Systems, Inc."),
+                            &box);
+    text->setAlignment(Qt::AlignCenter);
+    auto* ok = new QPushButton(QStringLiteral("OK"), &box);
+    ok->setCursor(Qt::PointingHandCursor);
+    ok->setDefault(true);
+    QObject::connect(ok, &QPushButton::clicked, &box, &QDialog::accept);
+    auto* layout = new QVBoxLayout(&box);
+    layout->setSizeConstraint(QLayout::SetFixedSize);
+    layout->addWidget(picture, 0, Qt::AlignCenter);
+    layout->addWidget(text);
+    layout->addWidget(ok, 0, Qt::AlignCenter);
+    box.exec();
+}
+
+} // namespace
+
+QString RigaExec(const QString& Folder)
+{
+    // The quoting rules of the Exec key first, then the string escapes of
+    // the file format; "%" would start a field code.
+    QString quoted;
+    for (QChar c : Folder + QStringLiteral("fennick")) {
+        if (c == u'"' || c == u'`' || c == u'$' || c == u'\\')
+            quoted += u'\\';
+        quoted += c;
+    }
+    QString out;
+    for (QChar c : quoted) {
+        if (c == u'\\')
+            out += QStringLiteral("\\\\");
+        else if (c == u'\n')
+            out += QStringLiteral("\\n");
+        else if (c == u'%')
+            out += QStringLiteral("%%");
+        else
+            out += c;
+    }
+    return QLatin1Char('"') + out + QStringLiteral("\" %f");
+}
+
+QString FormatoOre(double TheTime)
+{
+    // To the nearest second: the timer may tick a little early.
+    const long long secondi = std::max(0LL, std::llround(TheTime * 86400.0));
+    return QStringLiteral("%1:%2:%3")
+        .arg(secondi / 3600, 2, 10, QLatin1Char('0'))
+        .arg(secondi / 60 % 60, 2, 10, QLatin1Char('0'))
+        .arg(secondi % 60, 2, 10, QLatin1Char('0'));
+}
+
+// ---- construction --------------------------------------------------------------
+
+TPrima::TPrima(const std::vector<std::string>& Parametri, QWidget* AParent)
+    : QWidget(AParent), FParametri(Parametri)
+{
+    setObjectName(QStringLiteral("Prima"));
+    EnsureTahomaFont();
+    Immagini2 = DisegnaImmagini2();
+    CreaFinestra();
+    CreaMenu();
+    CreaComponenti();
+    FormCreate();
+}
+
+TPrima::~TPrima()
+{
+    // Late events of the encoder must find nothing to do.
+    FChiusa = true;
+}
+
+void TPrima::CreaFinestra()
+{
+    setWindowTitle(QStringLiteral("Velmar Fennick"));
+    setWindowFlags(Qt::Window | Qt::FramelessWindowHint | Qt::WindowSystemMenuHint);
+    setWindowIcon(DisegnaIconaFinestra());
+    setFixedSize(454, 349);
+    setFont(Tahoma(11));
+    QPalette pal = palette();
+    pal.setColor(QPalette::Window, Faccia);
+    pal.setColor(QPalette::Button, Faccia);
+    setPalette(pal);
+    setAutoFillBackground(true);
+
+    auto* forma = new TForma(this, DisegnaIconaFinestra());
+    forma->setGeometry(1, 0, 452, 348);
+    forma->Titolo = windowTitle();
+    Forma = forma;
+    connect(forma->Chiudi, &QToolButton::clicked, this, [this] { ChiudiClick(); });
+
+    Banner = new QLabel(Forma);
+    Banner->setGeometry(0, AltezzaTitolo, 52, 306);
+    Banner->setPixmap(DisegnaBanner());
+    Banner->installEventFilter(this);
+
+    Linea = new TVelmarLine(Forma);
+    Linea->setGeometry(64, 275, 372, 10);
+    Linea->SetPen(QPen(QColor(0xA0, 0xA0, 0xA0), 1));
+
+    Pagina = new QStackedWidget(Forma);
+    Pagina->setGeometry(64, 37, 369, 225);
+    const char* const didascalie[] = {"Pri", "Seco", "Ter", "Quart"};
+    for (int i = 0; i < 4; ++i) {
+        auto* page = new QWidget;
+        page->setObjectName(QString::fromLatin1(didascalie[i]));
+        Icone[i] = new QLabel(page);
+        Icone[i]->setPixmap(DisegnaIconaPagina(i));
+        Icone[i]->setGeometry(i == 0 ? 16 : 8, i == 0 ? 40 : 8, 32, 32);
+        Pagina->addWidget(page);
+    }
+    CreaPagina0(Pagina->widget(0));
+    CreaPagina1(Pagina->widget(1));
+    CreaPagina2(Pagina->widget(2));
+    CreaPagina3(Pagina->widget(3));
+
+    Indietro = Bottone(Forma, QStringLiteral("< Indietro"), QRect(176, 288, 80, 27));
+    Indietro->setEnabled(false);
+    Avanti = Bottone(Forma, QStringLiteral("Avanti >"), QRect(258, 288, 80, 27));
+    Avanti->setDefault(true);
+    Chiudi = Bottone(Forma, QStringLiteral("Chiudi"), QRect(352, 288, 80, 27));
+    connect(Indietro, &QPushButton::clicked, this, [this] { IndietroClick(); });
+    connect(Avanti, &QPushButton::clicked, this, [this] { AvantiClick(); });
+    connect(Chiudi, &QPushButton::clicked, this, [this] { ChiudiClick(); });
+
+    Stato = new TVelmarStatusBarImage(Forma);
+    Stato->setGeometry(0, 329, 452, 19);
+    Stato->SetSizeGrip(false);
+    Stato->SetColor(Faccia);
+    Stato->SetImmagini(Immagini2);
+    TVelmarStatusPanel* conteggio = Stato->Panels()->Add();
+    conteggio->SetWidth(250);
+    conteggio->SetBevel(pbNone);
+    TVelmarStatusPanel* avviso = Stato->Panels()->Add();
+    avviso->SetWidth(50);
+    avviso->SetImageIndex(1);
+    avviso->SetText(QStringLiteral("Velmar Systems - Freeware"));
+
+    Home = new TVelmarWebLabel(this);
+    Home->SetIndirizzo(QString::fromLatin1(TVelmarWebLabel::DefaultAddress));
+    Home->SetModo(Ingrandita);
+    Home->move(0, height() + 8);
+    Home->hide();
+    Mail = new TVelmarMailLabel(this);
+    Mail->SetIndirizzo(QString::fromLatin1(TVelmarMailLabel::DefaultAddress));
+    Mail->move(0, height() + 24);
+    Mail->hide();
+}
+
+void TPrima::CreaPagina0(QWidget* P)
+{
+    Titolo = new TVelmarRotateLabel(P);
+    Titolo->SetAngolo(0);
+    Titolo->SetStile(tsSollevato);
+    Titolo->setFont(Tahoma(19, true));
+    Titolo->SetFontColor(QColor(0x1D, 0x3E, 0x7A));
+    Titolo->setText(QStringLiteral("Benvenuto in Velmar Fennick!"));
+    Titolo->move(16, 6);
+
+    const QStringList righe = {
+        QStringLiteral("Con Velmar Fennick puoi trasformare i tuoi file Audio Wave"),
+        QStringLiteral("nel nuovo formato OggVorbis in 3 piccoli passi."),
+        QString(),
+        QStringLiteral("1) Impostazione della qualit\u00E0 dei file."),
+        QStringLiteral("2) La scelta dei file da codificare."),
+        QStringLiteral("3) Avvio della codifica."),
+        QString(),
+        QStringLiteral("Premi Avanti per continuare."),
+        QString(),
+        QStringLiteral("NOTA: I file verranno creati nella cartella "),
+        QStringLiteral("X:\\Documenti\\Musica. "),
+        QStringLiteral("Se la cartella non esiste verr\u00E0 creata  automaticamente dal"),
+        QStringLiteral("programma."),
+    };
+    Label1 = Etichetta(P, righe.join(QLatin1Char('\n')), 56, 40);
+}
+
+void TPrima::CreaPagina1(QWidget* P)
+{
+    Label2 = Etichetta(P, QStringLiteral("1\u00B0 passo - La qualit\u00E0 della codifica audio"), 48, 14, true);
+
+    QualitaOgg = new QGroupBox(QStringLiteral(" Qualit\u00E0 Ogg Vorbis "), P);
+    QualitaOgg->setGeometry(48, 38, 297, 72);
+    BarraOgg = new QSlider(Qt::Horizontal, QualitaOgg);
+    BarraOgg->setGeometry(10, 18, 277, 26);
+    BarraOgg->setRange(1, 9);
+    BarraOgg->setValue(4);
+    BarraOgg->setPageStep(2);
+    BarraOgg->setSingleStep(1);
+    BarraOgg->setTickPosition(QSlider::TicksBelow);
+    BarraOgg->setTickInterval(1);
+    BarraOgg->setCursor(Qt::PointingHandCursor);
+    connect(BarraOgg, &QSlider::valueChanged, this, [this] { Qualita(); });
+    Etichetta(QualitaOgg, QStringLiteral("min"), 12, 48);
+    QLabel* max = Etichetta(QualitaOgg, QStringLiteral("max"), 0, 48);
+    max->move(285 - max->width(), 48);
+
+    SampleOgg = new QGroupBox(QStringLiteral(" SampleRate (Velocit\u00E0 del campione audio) "), P);
+    SampleOgg->setGeometry(48, 116, 297, 52);
+    SampleBox = new QComboBox(SampleOgg);
+    SampleBox->setGeometry(10, 20, 277, 22);
+    for (const char* f : Frequenze)
+        SampleBox->addItem(QString::fromLatin1(f));
+    SampleBox->setCurrentIndex(1);
+    SampleBox->setEditable(false);
+    SampleBox->setCursor(Qt::PointingHandCursor);
+    // Only the user's choice is a change: a selection made by the program
+    // leaves the converter alone.
+    connect(SampleBox, &QComboBox::activated, this, [this] { QualitaSample(); });
+
+    Default = Bottone(P, QStringLiteral("Imposta predefinite"), QRect(48, 180, 113, 25));
+    connect(Default, &QPushButton::clicked, this, [this] { DefaultClick(); });
+    Label5 = Etichetta(P, QStringLiteral("Premi Avanti per continuare."), 176, 186);
+}
+
+void TPrima::CreaPagina2(QWidget* P)
+{
+    Label4 = Etichetta(P, QStringLiteral("2\u00B0 passo - La lista dei file da codificare"), 48, 14, true);
+    Lista = new QListWidget(P);
+    Lista->setGeometry(48, 40, 305, 109);
+    Lista->setUniformItemSizes(true);
+    Lista->setSelectionMode(QAbstractItemView::SingleSelection);
+    Lista->setTextElideMode(Qt::ElideMiddle);
+    Lista->viewport()->setCursor(Qt::PointingHandCursor);
+    Lista->setContextMenuPolicy(Qt::CustomContextMenu);
+    Aggiungi = Bottone(P, QStringLiteral("Aggiungi files"), QRect(240, 176, 113, 25));
+    connect(Aggiungi, &QPushButton::clicked, this, [this] { AggiungiClick(); });
+    Label3 = Etichetta(P, QStringLiteral("Dopo aver creato la lista premi Fine\nper avviare la codifica."), 48, 164);
+}
+
+void TPrima::CreaPagina3(QWidget* P)
+{
+    Label6 = Etichetta(P, QStringLiteral("3\u00B0 passo - Codifica dei files in corso..."), 48, 14, true);
+    Label7 = Etichetta(P, QStringLiteral("Attendi la fine della codifica oppure premi\nAnnulla operazione per abortire."), 48,
+                       40);
+    Porco = new TVelmarPathLabel(P);
+    Porco->setFont(Tahoma(11, true));
+    Porco->setGeometry(48, 88, 297, 13);
+    Barra = new QProgressBar(P);
+    Barra->setGeometry(48, 112, 297, 12);
+    Barra->setRange(0, 100);
+    Barra->setValue(0);
+    Barra->setTextVisible(true);
+    Barra->setFont(Tahoma(9));
+    TraLab = Etichetta(P, QStringLiteral("Tempo trascorso:"), 48, 144);
+    TotLab = Etichetta(P, QStringLiteral("Tempo stimato:"), 48, 160);
+    TraLab->setFixedWidth(170);
+    TotLab->setFixedWidth(170);
+    Salta = Bottone(P, QStringLiteral("Salta questo file"), QRect(224, 144, 113, 25));
+    Ferma = Bottone(P, QStringLiteral("Annulla operazione"), QRect(224, 176, 113, 25));
+    connect(Salta, &QPushButton::clicked, this, [this] { SaltaClick(); });
+    connect(Ferma, &QPushButton::clicked, this, [this] { FermaClick(); });
+}
+
+void TPrima::CreaMenu()
+{
+    pop = new QMenu(this);
+    Informazioni = pop->addAction(QIcon(Immagini2[4]), QStringLiteral("Informazioni su Velmar Fennick"));
+    pop->addSeparator();
+    Him = pop->addAction(QIcon(Immagini2[3]), QStringLiteral("Velmar Systems, Inc. Home Page"));
+    Heer = pop->addAction(QIcon(Immagini2[2]), QStringLiteral("Supporto tecnico"));
+    pop->addSeparator();
+    Chiudi1 = pop->addAction(QStringLiteral("Chiudi"));
+    Chiudi1->setShortcut(QKeySequence(Qt::ALT | Qt::Key_F4));
+    pop->setDefaultAction(Chiudi1);
+    addAction(Chiudi1); // the short-cut works with the menu closed
+    connect(Informazioni, &QAction::triggered, this, [this] { InformazioniClick(); });
+    connect(Him, &QAction::triggered, this, [this] { HimClick(); });
+    connect(Heer, &QAction::triggered, this, [this] { HeerClick(); });
+    connect(Chiudi1, &QAction::triggered, this, [this] { ChiudiClick(); });
+    auto* forma = static_cast<TForma*>(Forma);
+    connect(forma->Menu, &QToolButton::clicked, this,
+            [this, forma] { pop->popup(forma->mapToGlobal(QPoint(forma->Menu->x(), AltezzaTitolo))); });
+
+    Popup = new QMenu(this);
+    Aggiungi1 = Popup->addAction(QStringLiteral("Aggiungi"));
+    Elimina1 = Popup->addAction(QStringLiteral("Elimina"));
+    Popup->addSeparator();
+    Eliminatutti1 = Popup->addAction(QStringLiteral("&Elimina tutti"));
+    connect(Aggiungi1, &QAction::triggered, this, [this] { AggiungiClick(); });
+    connect(Elimina1, &QAction::triggered, this, [this] { Elimina1Click(); });
+    connect(Eliminatutti1, &QAction::triggered, this, [this] { Eliminatutti1Click(); });
+    connect(Lista, &QWidget::customContextMenuRequested, this,
+            [this](const QPoint& At) { Popup->popup(Lista->viewport()->mapToGlobal(At)); });
+}
+
+void TPrima::CreaComponenti()
+{
+    Wave = TComponent::Create<TVelmarWaveIn>(&FComponenti);
+    Wave->SetName("Wave");
+    Wave->SetLoop(false);
+    Rate = TComponent::Create<TVelmarRateConverter>(&FComponenti);
+    Rate->SetName("Rate");
+    Rate->SetInput(Wave);
+    Rate->SetOutSampleRate(44100);
+    Rate->SetAltaQualita(true);
+    Vorbis = TComponent::Create<TVelmarVorbisOut>(&FComponenti);
+    Vorbis->SetName("Vorbis");
+    Vorbis->SetInput(Rate);
+    Vorbis->SetSuspendWhenIdle(false);
+    Vorbis->SetSerial(0);
+    Vorbis->SetCompression(0.4f);
+    Oggo = TComponent::Create<TVelmarOggVorbis>(&FComponenti);
+    Oggo->SetName("Oggo");
+    for (int i = 0; i < FComponenti.ComponentCount(); ++i)
+        FComponenti.Components(i)->Loaded();
+    CollegaEncoder();
+
+    Stima = new TVelmarEstimatedTimer(this);
+    Stima->SetInterval(1000);
+    Stima->SetEnabled(false);
+    Stima->SetOnGetCurrentCount([this](QObject*, int& Count) { StimaGetCurrentCount(Count); });
+    Stima->SetOnGetTotalCount([this](QObject*, int& Count) { StimaGetTotalCount(Count); });
+    Stima->SetOnDisplayEstTime([this](QObject*, TDateTime T) { StimaDisplayEstTime(T); });
+    Stima->SetOnDisplayElapsedTime([this](QObject*, TDateTime T) { StimaDisplayElapsedTime(T); });
+
+    Persona = new TVelmarFolder(this);
+    Persona->Loaded();
+
+    Drop = new TVelmarFormDropFiles(this);
+    Drop->SetEnabled(false);
+    Drop->SetForegroundOnDrop(false);
+    Drop->SetOnDropFiles([this](QObject*) { DropDropFiles(); });
+
+    Apri = new TVelmarDialogEx(this);
+    Apri->SetFilter(QStringLiteral("Audio Wave|*.wav"));
+    Apri->SetHideReadOnly(true);
+    Apri->setFileMode(QFileDialog::ExistingFiles);
+    Apri->setSizeGripEnabled(true);
+    Apri->setWindowTitle(QStringLiteral("Aggiungi files da codificare - Velmar Fennick"));
+    Apri->SetTestoOK(QStringLiteral("Aggiungi"));
+    Apri->SetTestoAnnulla(QStringLiteral("Annulla"));
+    Apri->SetTestoDrive(QStringLiteral("Cerca in:"));
+    Apri->SetTestoNome(QStringLiteral("Nome del file:"));
+    Apri->SetTestoTipo(QStringLiteral("Tipo di file:"));
+    Apri->SetTestoSolalettura(QStringLiteral("Apri in sola lettura"));
+    Apri->SetTestoAiuto(QStringLiteral("&Aiuto"));
+    Apri->SetShowPlacesBar(true);
+
+    Messaggio = new TMessageDialog(this);
+    Messaggio->SetModalResult(1, 1);
+    Messaggio->SetModalResult(2, 2);
+}
+
+// The encoder calls these on its worker thread: each one only queues its
+// work to this window's thread, in the order raised.
+void TPrima::CollegaEncoder()
+{
+    Vorbis->OnProgress = [this](TComponent*) {
+        const int percent = Vorbis->Progress();
+        QMetaObject::invokeMethod(this, [this, percent] { VorbisProgress(percent); }, Qt::QueuedConnection);
+    };
+    Vorbis->OnDone = [this](TComponent*) {
+        QMetaObject::invokeMethod(this, [this] { VorbisDone(); }, Qt::QueuedConnection);
+    };
+    Vorbis->OnThreadException = [this](TComponent*, const std::exception& E) {
+        const QString reason = QString::fromUtf8(E.what());
+        QMetaObject::invokeMethod(this, [this, reason] { VorbisThreadException(reason); }, Qt::QueuedConnection);
+    };
+}
+
+// ---- start-up -----------------------------------------------------------------
+
+void TPrima::FormCreate()
+{
+    std::string personale = Persona->Personale();
+    if (personale.empty())
+        personale = HomeDir();
+    CartellaMusica = personale + "/Musica";
+    ForceDirectories(CartellaMusica);
+    Annullato = false;
+    Passo = 0;
+    MostraPagina(0);
+    LeggoRigaComando(FParametri);
+}
+
+void TPrima::LeggoRigaComando(const std::vector<std::string>& Parametri)
+{
+    RigaComando.clear();
+    for (const std::string& p : Parametri)
+        RigaComando += " " + p;
+    FileComando = RigaComando.empty() ? std::string() : RigaComando.substr(1);
+}
+
+void TPrima::FormShow()
+{
+    if (EsisteFile(FileComando)) {
+        PerformFileOpen();
+        ChiudiAllaFine = true;
+    } else {
+        ChiudiAllaFine = false;
+    }
+}
+
+void TPrima::FormActivate()
+{
+    Contatore();
+    static_cast<TForma*>(Forma)->Titolo = QStringLiteral("Velmar Fennick");
+    Forma->update();
+    // Later activations (after a message box, say) keep what the user chose.
+    if (FAttivata)
+        return;
+    FAttivata = true;
+    SampleBox->setCurrentIndex(1);
+    BarraOgg->setValue(4);
+}
+
+void TPrima::showEvent(QShowEvent* Event)
+{
+    QWidget::showEvent(Event);
+    if (!FMostrata && !Event->spontaneous()) {
+        FMostrata = true;
+        FormShow();
+    }
+}
+
+bool TPrima::event(QEvent* Event)
+{
+    if (Event->type() == QEvent::WindowActivate)
+        FormActivate();
+    return QWidget::event(Event);
+}
+
+// ---- navigation and settings ---------------------------------------------------
+
+void TPrima::MostraPagina(int Index)
+{
+    Pagina->setCurrentIndex(Index);
+}
+
+bool TPrima::InCorso() const
+{
+    return Pagina->currentIndex() == 3;
+}
+
+void TPrima::AvantiClick()
+{
+    if (InCorso())
+        return;
+    if (Avanti->text() != QStringLiteral("Fine")) {
+        if (Passo < 2)
+            ++Passo;
+        MostraPagina(Passo);
+        Verifico();
+        return;
+    }
+    if (Lista->count() >= 1) {
+        Go();
+        return;
+    }
+    Avviso(QStringLiteral("Errore - Velmar Fennick"), suiStop,
+           QStringLiteral("Nessun brano presente nella lista.\r\rImpossibile procedere con la codifica."));
+}
+
+void TPrima::IndietroClick()
+{
+    if (InCorso())
+        return;
+    if (Passo > 0)
+        --Passo;
+    MostraPagina(Passo);
+    Verifico();
+}
+
+void TPrima::Verifico()
+{
+    switch (Passo) {
+    case 0:
+    case 1:
+        Indietro->setEnabled(Passo == 1);
+        Avanti->setEnabled(true);
+        Avanti->setText(QStringLiteral("Avanti > "));
+        Avanti->setDefault(true);
+        Indietro->setDefault(false);
+        Chiudi->setDefault(false);
+        Aggiungi->setDefault(false);
+        Drop->SetEnabled(false);
+        break;
+    case 2:
+        Indietro->setEnabled(true);
+        Avanti->setEnabled(Lista->count() >= 1);
+        Avanti->setText(QStringLiteral("Fine"));
+        Aggiungi->setDefault(true);
+        Avanti->setDefault(false);
+        Indietro->setDefault(false);
+        Chiudi->setDefault(false);
+        Drop->SetEnabled(true);
+        break;
+    default:
+        break;
+    }
+}
+
+void TPrima::Qualita()
+{
+    const int position = BarraOgg->value();
+    if (position >= 1 && position <= 9)
+        Vorbis->SetCompression(static_cast<float>(position) / 10.0f);
+}
+
+void TPrima::QualitaSample()
+{
+    const int entry = SampleBox->currentIndex();
+    if (entry >= 0 && entry < 8)
+        Rate->SetOutSampleRate(Campioni[entry]);
+}
+
+void TPrima::DefaultClick()
+{
+    BarraOgg->setValue(4);
+    SampleBox->setCurrentIndex(0);
+    Qualita();
+    QualitaSample();
+}
+
+void TPrima::InformazioniClick()
+{
+    MostraInformazioni(this);
+}
+
+void TPrima::BannerMouseDown(Qt::MouseButton Button)
+{
+    if (Button == Qt::LeftButton && windowHandle())
+        windowHandle()->startSystemMove();
+}
+
+bool TPrima::eventFilter(QObject* Watched, QEvent* Event)
+{
+    if (Watched == Banner && Event->type() == QEvent::MouseButtonPress)
+        BannerMouseDown(static_cast<QMouseEvent*>(Event)->button());
+    return QWidget::eventFilter(Watched, Event);
+}
+
+// A plain window has no default button of its own: Enter presses the one
+// marked default, as the wizard's steps set it.
+void TPrima::keyPressEvent(QKeyEvent* Event)
+{
+    if (Event->key() == Qt::Key_Return || Event->key() == Qt::Key_Enter) {
+        for (QPushButton* b : {Avanti, Aggiungi, Indietro, Chiudi}) {
+            if (b->isDefault() && b->isEnabled() && b->isVisible()) {
+                b->click();
+                return;
+            }
+        }
+    }
+    QWidget::keyPressEvent(Event);
+}
+
+void TPrima::ChiudiClick()
+{
+    close();
+}
+
+void TPrima::Avviso(const QString& Caption, int Icon, const QString& Text)
+{
+    Messaggio->SetButtonCount(1);
+    Messaggio->SetButton1Caption(QStringLiteral("OK"));
+    Messaggio->SetIconType(static_cast<TMessageIcon>(Icon));
+    Messaggio->SetCaption(Caption);
+    Messaggio->SetText(Text);
+    Messaggio->ShowModal();
+}
+
+void TPrima::FormCloseQuery(bool& CanClose)
+{
+    CanClose = true;
+    if (!InCorso())
+        return;
+    Messaggio->SetButtonCount(2);
+    Messaggio->SetButton1Caption(QStringLiteral("S\u00EC"));
+    Messaggio->SetButton2Caption(QStringLiteral("No"));
+    Messaggio->SetIconType(suiWarning);
+    Messaggio->SetCaption(QStringLiteral("Velmar Fennick"));
+    Messaggio->SetText(QStringLiteral("Annullare la codifica?"));
+    CanClose = Messaggio->ShowModal() == 1;
+}
+
+void TPrima::FormClose()
+{
+    FChiusa = true;
+    Stima->SetEnabled(false);
+    Aggiornoregistro();
+}
+
+void TPrima::closeEvent(QCloseEvent* Event)
+{
+    if (FChiusa) {
+        Event->accept();
+        return;
+    }
+    bool canClose = true;
+    FormCloseQuery(canClose);
+    if (!canClose || FChiusa) {
+        // FChiusa: a close done meanwhile (the end of a run) already ran FormClose.
+        if (canClose)
+            Event->accept();
+        else
+            Event->ignore();
+        return;
+    }
+    FormClose();
+    Event->accept();
+}
+
+// ---- file list -----------------------------------------------------------------
+
+std::string TPrima::Voce(int Index) const
+{
+    const QListWidgetItem* item = Lista->item(Index);
+    return item ? item->data(Qt::UserRole).toByteArray().toStdString() : std::string();
+}
+
+void TPrima::AggiungiVoce(const std::string& Path)
+{
+    // The text is for the eye; the bytes travel in the item's data, so a
+    // name that is not valid UTF-8 still reaches the reader unchanged.
+    auto* item = new QListWidgetItem(Testo(Path));
+    item->setData(Qt::UserRole, QByteArray::fromStdString(Path));
+    item->setToolTip(item->text());
+    Lista->addItem(item);
+}
+
+void TPrima::AggiungiClick()
+{
+    TStringList files;
+    bool confirmed;
+    if (FApriHook) {
+        confirmed = FApriHook(files);
+    } else {
+        confirmed = Apri->Execute();
+        files = Apri->Files();
+    }
+    if (confirmed) {
+        for (auto it = files.rbegin(); it != files.rend(); ++it)
+            AggiungiVoce(*it);
+    }
+    Avanti->setEnabled(Lista->count() >= 1);
+    Avanti->setDefault(Avanti->isEnabled());
+    Indietro->setDefault(false);
+    Chiudi->setDefault(false);
+    Aggiungi->setDefault(!Avanti->isDefault());
+    Contatore();
+}
+
+void TPrima::DropDropFiles()
+{
+    for (int i = 0; i < Drop->Count(); ++i) {
+        const std::string path = Drop->Files(i);
+        const std::string name = path.substr(path.find_last_of('/') + 1);
+        const size_t dot = name.find_last_of('.');
+        const std::string ext = dot == std::string::npos ? std::string() : name.substr(dot);
+        if (ext == ".wav" || ext == ".WAV")
+            AggiungiVoce(path);
+        else
+            Avviso(QStringLiteral("Errore - Velmar Fennick"), suiStop,
+                   QStringLiteral("Il formato del file non \u00E8 supportato da Velmar Fennick!"));
+    }
+    Abilito();
+    Contatore();
+}
+
+void TPrima::Elimina1Click()
+{
+    const QList<QListWidgetItem*> selected = Lista->selectedItems();
+    if (!selected.isEmpty())
+        delete Lista->takeItem(Lista->row(selected.first()));
+    Contatore();
+}
+
+void TPrima::Eliminatutti1Click()
+{
+    Lista->clear();
+    Contatore();
+}
+
+// During a run "Fine" stays disabled: files dropped then join the running
+// batch, and a second run on the busy encoder must not be offered.
+void TPrima::Abilito()
+{
+    if (InCorso())
+        return;
+    Avanti->setEnabled(Lista->count() >= 1);
+}
+
+void TPrima::Contatore()
+{
+    const int n = Lista->count();
+    QString text;
+    if (n == 0)
+        text = QStringLiteral("Nessun brano presente");
+    else if (n == 1)
+        text = QStringLiteral("1 brano presente");
+    else
+        text = QString::number(n) + QStringLiteral(" brani presenti");
+    Stato->Panels()->Items(0)->SetText(text);
+}
+
+// ---- the run -------------------------------------------------------------------
+
+std::string TPrima::NomeUscita(const std::string& Input) const
+{
+    std::string name = Input.substr(Input.find_last_of('/') + 1);
+    const size_t dot = name.find_last_of('.');
+    if (dot != std::string::npos)
+        name.erase(dot);
+    return CartellaMusica + "/" + name + ".ogg";
+}
+
+void TPrima::Go()
+{
+    Indietro->setEnabled(false);
+    Avanti->setEnabled(false);
+    MostraPagina(3);
+    const std::string input = Voce(0);
+    if (!EsisteFile(input)) {
+        Altrifile();
+        return;
+    }
+    Wave->SetFileName(input);
+    const std::string output = NomeUscita(input);
+    Vorbis->SetFileName(output);
+    Porco->SetCaption(output);
+    Quantifile();
+    Barra->setValue(0);
+    try {
+        Vorbis->Run();
+    } catch (const std::exception& E) {
+        // Only a busy or unwired encoder refuses at once; report it like a failed file.
+        const QString reason = QString::fromUtf8(E.what());
+        QMetaObject::invokeMethod(this, [this, reason] { VorbisThreadException(reason); }, Qt::QueuedConnection);
+        return;
+    }
+    Stima->SetEnabled(true);
+}
+
+void TPrima::Altrifile()
+{
+    Taggo();
+    delete Lista->takeItem(0);
+    ProssimaVoce();
+}
+
+void TPrima::ProssimaVoce()
+{
+    if (Lista->count() == 0) {
+        AzzeroTutto();
+        return;
+    }
+    Lista->setCurrentRow(0);
+    Go();
+}
+
+void TPrima::AzzeroTutto()
+{
+    Annullato = false;
+    MostraPagina(0);
+    Passo = 0;
+    Lista->clear();
+    Verifico();
+    Pagina->update();
+    Contatore();
+    // The window is left on its welcome page for a moment before it goes.
+    if (ChiudiAllaFine)
+        QTimer::singleShot(100, this, [this] { close(); });
+}
+
+void TPrima::Taggo()
+{
+    const std::string output = Vorbis->FileName();
+    if (!EsisteFile(output))
+        return;
+    try {
+        Oggo->SetNomedelfile(output);
+        Oggo->SetCommento(Commento);
+        Oggo->WriteTags(output);
+    } catch (const std::exception&) {
+        // An unreadable output stays as the encoder left it.
+    }
+}
+
+void TPrima::Quantifile()
+{
+    Salta->setEnabled(Lista->count() >= 2);
+}
+
+void TPrima::VorbisProgress(int Percent)
+{
+    if (FChiusa || Percent < 0)
+        return;
+    Barra->setValue(std::min(Percent, 100));
+}
+
+void TPrima::VorbisDone()
+{
+    if (FChiusa)
+        return;
+    Stima->SetEnabled(false);
+    if (Annullato)
+        AzzeroTutto();
+    else
+        Altrifile();
+}
+
+// A failed file: reported, its output (if any is left) removed, its entry
+// dropped, and the batch goes on.
+void TPrima::VorbisThreadException(const QString& Reason)
+{
+    if (FChiusa)
+        return;
+    Stima->SetEnabled(false);
+    ScartoUscitaFallita();
+    Avviso(QStringLiteral("Errore - Velmar Fennick"), suiStop,
+           QStringLiteral("Impossibile codificare il file\r") + Testo(Wave->FileName()) +
+               QStringLiteral("\r\rMotivo: ") + Reason);
+    if (FChiusa)
+        return;
+    delete Lista->takeItem(0);
+    if (Annullato)
+        AzzeroTutto();
+    else
+        ProssimaVoce();
+}
+
+// The encoder removes what a failed run wrote; this only makes sure that no
+// output that is not a readable Ogg Vorbis stream is left in its place.
+void TPrima::ScartoUscitaFallita()
+{
+    const std::string output = Vorbis->FileName();
+    if (!EsisteFile(output))
+        return;
+    TVelmarOggVorbis probe;
+    bool valid = false;
+    try {
+        valid = probe.LoadInfo(output) && probe.Valido();
+    } catch (const std::exception&) {
+    }
+    if (!valid)
+        std::remove(output.c_str());
+}
+
+void TPrima::FermaClick()
+{
+    Annullato = true;
+    Vorbis->Stop();
+}
+
+void TPrima::SaltaClick()
+{
+    Vorbis->Stop();
+}
+
+void TPrima::StimaGetCurrentCount(int& Count)
+{
+    Count = Barra->value();
+}
+
+void TPrima::StimaGetTotalCount(int& Count)
+{
+    Count = Barra->maximum();
+}
+
+void TPrima::StimaDisplayElapsedTime(double TheTime)
+{
+    TraLab->setText(QStringLiteral("Tempo trascorso: ") + FormatoOre(TheTime));
+}
+
+void TPrima::StimaDisplayEstTime(double TheTime)
+{
+    TotLab->setText(QStringLiteral("Tempo stimato: ") + FormatoOre(TheTime));
+}
+
+// ---- the file manager's command --------------------------------------------------
+
+// The desktop entry that offers "Converti in Ogg Vorbis con Velmar Fennick"
+// for WAVE files. Written whole to a temporary file and renamed over the
+// old one; a failure leaves the old entry and is not reported.
+void TPrima::Aggiornoregistro()
+{
+    const QString folder = QCoreApplication::applicationDirPath() + QLatin1Char('/');
+    const QString dir = QFile::decodeName(QByteArray::fromStdString(XdgDataHome())) + QStringLiteral("/applications");
+    if (!ForceDirectories(QFile::encodeName(dir).toStdString()))
+        return;
+    QSaveFile file(dir + QLatin1Char('/') + QLatin1String(NomeVoce));
+    file.setDirectWriteFallback(false);
+    if (!file.open(QIODevice::WriteOnly))
+        return;
+    const QString text = QStringLiteral("[Desktop Entry]\n"
+                                        "Type=Application\n"
+                                        "Name=%1\n"
+                                        "MimeType=audio/wav;audio/x-wav;audio/vnd.wave;\n"
+                                        "Exec=%2\n"
+                                        "NoDisplay=true\n")
+                             .arg(QLatin1String(NomeComando), RigaExec(folder));
+    file.write(text.toUtf8());
+    file.commit();
+}
+
+void TPrima::PerformFileOpen()
+{
+    Annullato = false;
+    AggiungiVoce(FileComando);
+    Vorbis->SetCompression(0.4f);
+    MostraPagina(2);
+    Passo = 2;
+    Avanti->setText(QStringLiteral("Fine"));
+    Avanti->setEnabled(true);
+    Indietro->setEnabled(true);
+    Verifico();
+}
+
+void TPrima::HimClick()
+{
+    Home->Click();
+}
+
+void TPrima::HeerClick()
+{
+    Mail->Click();
+}
+
+} // namespace velmar

@@ -1,0 +1,250 @@
+// The wizard window: three steps (settings, file list, run) that turn WAVE
+// files into Ogg Vorbis files in the user's Musica folder.
+#pragma once
+
+#include "platform/Classes.h"
+
+#include <QList>
+#include <QPixmap>
+#include <QString>
+#include <QWidget>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+class QAction;
+class QComboBox;
+class QGroupBox;
+class QLabel;
+class QListWidget;
+class QMenu;
+class QProgressBar;
+class QPushButton;
+class QSlider;
+class QStackedWidget;
+
+namespace velmar {
+
+class TMessageDialog;
+class TVelmarDialogEx;
+class TVelmarEstimatedTimer;
+class TVelmarFolder;
+class TVelmarFormDropFiles;
+class TVelmarLine;
+class TVelmarMailLabel;
+class TVelmarOggVorbis;
+class TVelmarPathLabel;
+class TVelmarRateConverter;
+class TVelmarRotateLabel;
+class TVelmarStatusBarImage;
+class TVelmarVorbisOut;
+class TVelmarWaveIn;
+class TVelmarWebLabel;
+
+// TPrima: a fixed 454 x 349 frameless window whose frame `Forma` draws the
+// title bar (icon opening the window menu `pop`, caption, close button).
+// `Pagina` holds four pages: 0 welcome, 1 quality and sample rate, 2 file
+// list, 3 the run. `Passo` (0..2) is the step navigation shows; page 3 is
+// reached only by a run, with `Passo` staying 2.
+//
+// Construction runs FormCreate: the output folder CartellaMusica
+// (Persona.Personale + "/Musica") is made with its parents, the wizard is
+// put on page 0, and the command line (the parameters without the
+// program's name, as raw bytes) is read into RigaComando and FileComando.
+// The first show runs FormShow (a command-line file that exists opens on
+// step 2 and the program then closes at the end of its run); the first
+// activation gives the start settings (quality 4, "44.100 Hz").
+//
+// The run: Go encodes entry 0 of `Lista` through Wave -> Rate -> Vorbis
+// into CartellaMusica, the output named like the input with its extension
+// (from the last dot of the name) replaced by "ogg". The encoder's events
+// arrive on its worker thread and are queued to this window's thread in
+// the order they were raised, so all of one file's end (tagging through
+// Oggo, dropping the entry, starting the next file) is done before any
+// event of the next file is handled. The GUI thread never waits for the
+// encoder. A file the encoder fails on is reported in `Messaggio`, its
+// entry dropped, and the run goes on.
+//
+// Closing: FormCloseQuery asks only while page 3 is shown; every close
+// writes the desktop entry of the file manager's command (Aggiornoregistro).
+// Destroying the window stops a running encoder; the file in progress is
+// ended as a complete stream.
+//
+// Test seams: `Messaggio` takes an answer hook; SetApriHook replaces the
+// open dialog. Lifecycle: a top-level widget; it owns every control and
+// component. Thread: GUI thread only.
+class TPrima : public QWidget {
+    Q_OBJECT
+public:
+    // Returns whether the user confirmed; Files in the dialog's order.
+    using TApriHook = std::function<bool(TStringList& Files)>;
+
+    explicit TPrima(const std::vector<std::string>& Parametri = {}, QWidget* AParent = nullptr);
+    ~TPrima() override;
+
+    void SetApriHook(TApriHook Hook) { FApriHook = std::move(Hook); }
+
+    // The output path for an input path.
+    std::string NomeUscita(const std::string& Input) const;
+    // Entry Index of Lista as the path's bytes.
+    std::string Voce(int Index) const;
+    void AggiungiVoce(const std::string& Path);
+
+    // ---- handlers -----------------------------------------------------------
+    void FormCreate();
+    void FormShow();
+    void FormActivate();
+    void FormCloseQuery(bool& CanClose);
+    void FormClose();
+    void AvantiClick();
+    void IndietroClick();
+    void Verifico();
+    void Qualita();
+    void QualitaSample();
+    void DefaultClick();
+    void InformazioniClick();
+    void BannerMouseDown(Qt::MouseButton Button);
+    void ChiudiClick();
+    void HimClick();
+    void HeerClick();
+    // File list.
+    void AggiungiClick();
+    void DropDropFiles();
+    void Elimina1Click();
+    void Eliminatutti1Click();
+    void Abilito();
+    void Contatore();
+    // The run.
+    void Go();
+    void Altrifile();
+    void AzzeroTutto();
+    void Taggo();
+    void Quantifile();
+    void VorbisProgress(int Percent);
+    void VorbisDone();
+    void VorbisThreadException(const QString& Reason);
+    void FermaClick();
+    void SaltaClick();
+    void StimaGetCurrentCount(int& Count);
+    void StimaGetTotalCount(int& Count);
+    void StimaDisplayElapsedTime(double TheTime);
+    void StimaDisplayEstTime(double TheTime);
+    // The file manager's command.
+    void Aggiornoregistro();
+    void PerformFileOpen();
+
+    // A run is in progress (page 3 shown).
+    bool InCorso() const;
+
+    // ---- state ----------------------------------------------------------------
+    int Passo = 0;
+    bool Annullato = false;
+    bool ChiudiAllaFine = false;
+    std::string CartellaMusica;
+    std::string RigaComando;
+    std::string FileComando;
+
+    // ---- controls -------------------------------------------------------------
+    QWidget* Forma;
+    QLabel* Banner;
+    TVelmarLine* Linea;
+    QStackedWidget* Pagina;
+    QPushButton* Indietro;
+    QPushButton* Avanti;
+    QPushButton* Chiudi;
+    TVelmarStatusBarImage* Stato;
+    TVelmarWebLabel* Home;
+    TVelmarMailLabel* Mail;
+    QLabel* Icone[4];
+    // Page 0.
+    TVelmarRotateLabel* Titolo;
+    QLabel* Label1;
+    // Page 1.
+    QLabel* Label2;
+    QGroupBox* QualitaOgg;
+    QSlider* BarraOgg;
+    QGroupBox* SampleOgg;
+    QComboBox* SampleBox;
+    QPushButton* Default;
+    QLabel* Label5;
+    // Page 2.
+    QLabel* Label4;
+    QListWidget* Lista;
+    QPushButton* Aggiungi;
+    QLabel* Label3;
+    // Page 3.
+    QLabel* Label6;
+    QLabel* Label7;
+    TVelmarPathLabel* Porco;
+    QProgressBar* Barra;
+    QLabel* TraLab;
+    QLabel* TotLab;
+    QPushButton* Salta;
+    QPushButton* Ferma;
+    // Menus.
+    QMenu* pop;
+    QAction* Informazioni;
+    QAction* Him;
+    QAction* Heer;
+    QAction* Chiudi1;
+    QMenu* Popup;
+    QAction* Aggiungi1;
+    QAction* Elimina1;
+    QAction* Eliminatutti1;
+
+    // ---- components -----------------------------------------------------------
+    TVelmarWaveIn* Wave;
+    TVelmarRateConverter* Rate;
+    TVelmarVorbisOut* Vorbis;
+    TVelmarOggVorbis* Oggo;
+    TVelmarEstimatedTimer* Stima;
+    TVelmarFolder* Persona;
+    TVelmarFormDropFiles* Drop;
+    TVelmarDialogEx* Apri;
+    TMessageDialog* Messaggio;
+    QList<QPixmap> Immagini2;
+
+protected:
+    void showEvent(QShowEvent* Event) override;
+    void closeEvent(QCloseEvent* Event) override;
+    bool event(QEvent* Event) override;
+    bool eventFilter(QObject* Watched, QEvent* Event) override;
+    void keyPressEvent(QKeyEvent* Event) override;
+
+private:
+    void CreaFinestra();
+    void CreaPagina0(QWidget* P);
+    void CreaPagina1(QWidget* P);
+    void CreaPagina2(QWidget* P);
+    void CreaPagina3(QWidget* P);
+    void CreaMenu();
+    void CreaComponenti();
+    void CollegaEncoder();
+    void LeggoRigaComando(const std::vector<std::string>& Parametri);
+    void MostraPagina(int Index);
+    void Avviso(const QString& Caption, int Icon, const QString& Text);
+    void ProssimaVoce();
+    void ScartoUscitaFallita();
+
+    // Owner of the engine's components; destroyed before the controls, so
+    // the encoder's worker is gone before anything it reports to.
+    TComponent FComponenti;
+    std::vector<std::string> FParametri;
+    TApriHook FApriHook;
+    bool FMostrata = false;
+    bool FAttivata = false;
+    bool FChiusa = false;
+};
+
+// The Exec value of the desktop entry for a program in Folder (ending in
+// "/"): the quoted path of Folder + "fennick", escaped as desktop entries
+// require, then " %f".
+QString RigaExec(const QString& Folder);
+
+// The duration TheTime (a day fraction) as "hh:mm:ss", to the nearest
+// second; the hours go past 23 instead of wrapping, so a long estimate is
+// not shown as a short one.
+QString FormatoOre(double TheTime);
+
+} // namespace velmar
