@@ -1,0 +1,362 @@
+// The encoding run end to end: real WAVE files through the window and the
+// engine into Musica, checked with libvorbisfile; the file manager's command.
+#include "AppFixture.h"
+
+#include "support/VelmarDropFiles.h"
+#include "support/VelmarEstimatedTimer.h"
+#include "support/VelmarStatusBarImage.h"
+#include "vorbis/VelmarVorbis.h"
+
+#include <QCoreApplication>
+#include <QLabel>
+#include <QListWidget>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QStackedWidget>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+using namespace velmar;
+using namespace testing_support;
+
+namespace {
+
+const std::string Comment = "COMMENT=Codificato con Velmar Fennick";
+
+bool HasComment(const DecodedOgg& D)
+{
+    return std::find(D.comments.begin(), D.comments.end(), Comment) != D.comments.end();
+}
+
+std::string ReadText(const std::string& Path)
+{
+    std::ifstream f(Path);
+    std::stringstream s;
+    s << f.rdbuf();
+    return s.str();
+}
+
+class BatchRun : public AppTest {
+protected:
+    // Puts the files on the list of step 2 and presses "Fine".
+    void Start(const std::vector<std::string>& Files)
+    {
+        TPrima& f = *FForm;
+        f.Avanti->click();
+        f.Avanti->click();
+        for (const std::string& p : Files)
+            f.AggiungiVoce(p);
+        f.Verifico();
+        f.Avanti->click();
+    }
+
+    bool WaitForEnd() { return WaitFor([this] { return !FForm->InCorso(); }); }
+    // Waits until the current file has made some progress.
+    bool WaitForProgress() { return WaitFor([this] { return FForm->Barra->value() >= 2; }); }
+
+    std::string Out(const std::string& Name) const { return Musica() + "/" + Name; }
+    static int64_t Frames(double Seconds) { return static_cast<int64_t>(Seconds * 44100); }
+};
+
+TEST_F(BatchRun, EncodesEveryFileTagsItAndReturnsToTheWelcomePage)
+{
+    const std::string a = MakeWave("Uno.wav", 1.0), b = MakeWave("Due.WAV", 0.5), c = MakeWave("Tre.wave", 0.7);
+    TPrima& f = MakeForm();
+    ShowForm();
+    f.BarraOgg->setValue(6);
+    Start({a, b, c});
+    EXPECT_EQ(f.Pagina->currentIndex(), 3);
+    EXPECT_TRUE(f.Salta->isEnabled());
+    EXPECT_FALSE(f.Avanti->isEnabled());
+    EXPECT_FALSE(f.Indietro->isEnabled());
+    ASSERT_TRUE(WaitForEnd());
+
+    const std::pair<std::string, double> outputs[] = {{"Uno.ogg", 1.0}, {"Due.ogg", 0.5}, {"Tre.ogg", 0.7}};
+    for (const auto& [name, seconds] : outputs) {
+        SCOPED_TRACE(name);
+        const DecodedOgg d = DecodeOgg(Out(name));
+        ASSERT_TRUE(d.ok);
+        EXPECT_EQ(d.channels, 2);
+        EXPECT_EQ(d.rate, 44100);
+        EXPECT_EQ(d.pcmTotal, Frames(seconds));
+        EXPECT_TRUE(HasComment(d));
+        const OggPages pages = ScanOggPages(Out(name));
+        EXPECT_TRUE(pages.ok);
+        EXPECT_TRUE(std::all_of(pages.serials.begin(), pages.serials.end(), [](uint32_t s) { return s == 0; }));
+    }
+    EXPECT_EQ(f.Pagina->currentIndex(), 0);
+    EXPECT_EQ(f.Passo, 0);
+    EXPECT_EQ(f.Lista->count(), 0);
+    EXPECT_EQ(f.Stato->Panels()->Items(0)->Text(), "Nessun brano presente");
+    EXPECT_FALSE(f.Indietro->isEnabled());
+    EXPECT_EQ(f.Avanti->text(), "Avanti > ");
+    EXPECT_FALSE(f.Stima->Enabled());
+    EXPECT_TRUE(Messages.empty());
+    EXPECT_TRUE(f.isVisible()); // not started from the file manager
+    // The quality chosen on step 1 held for the run.
+    EXPECT_FLOAT_EQ(f.Vorbis->Compression(), 0.6f);
+}
+
+TEST_F(BatchRun, ALastFileAloneCannotBeSkipped)
+{
+    const std::string a = MakeWave("Solo.wav", 3.0);
+    TPrima& f = MakeForm();
+    ShowForm();
+    Start({a});
+    EXPECT_FALSE(f.Salta->isEnabled());
+    ASSERT_TRUE(WaitForEnd());
+    EXPECT_TRUE(HasComment(DecodeOgg(Out("Solo.ogg"))));
+}
+
+TEST_F(BatchRun, SkippingTheFirstOfThreeKeepsItsPartTaggedAndGoesOn)
+{
+    const std::string a = MakeWave("Lungo.wav", 30), b = MakeWave("B.wav", 0.3), c = MakeWave("C.wav", 0.3);
+    TPrima& f = MakeForm();
+    ShowForm();
+    Start({a, b, c});
+    ASSERT_TRUE(WaitForProgress());
+    ASSERT_EQ(f.Lista->count(), 3);
+    f.Salta->click();
+    ASSERT_TRUE(WaitForEnd());
+
+    const DecodedOgg first = DecodeOgg(Out("Lungo.ogg"));
+    ASSERT_TRUE(first.ok);
+    EXPECT_GT(first.pcmTotal, 0);
+    EXPECT_LT(first.pcmTotal, Frames(30));
+    EXPECT_TRUE(HasComment(first));
+    EXPECT_TRUE(ScanOggPages(Out("Lungo.ogg")).lastIsEos);
+    for (const char* name : {"B.ogg", "C.ogg"}) {
+        const DecodedOgg d = DecodeOgg(Out(name));
+        EXPECT_EQ(d.pcmTotal, Frames(0.3)) << name;
+        EXPECT_TRUE(HasComment(d)) << name;
+    }
+    EXPECT_EQ(f.Lista->count(), 0);
+}
+
+TEST_F(BatchRun, CancellingOnTheFirstOfThreeLeavesItUntaggedAndEmptiesTheList)
+{
+    const std::string a = MakeWave("Lungo.wav", 30), b = MakeWave("B.wav", 0.3), c = MakeWave("C.wav", 0.3);
+    TPrima& f = MakeForm();
+    ShowForm();
+    Start({a, b, c});
+    ASSERT_TRUE(WaitForProgress());
+    f.Ferma->click();
+    ASSERT_TRUE(WaitForEnd());
+
+    const DecodedOgg first = DecodeOgg(Out("Lungo.ogg"));
+    ASSERT_TRUE(first.ok);
+    EXPECT_LT(first.pcmTotal, Frames(30));
+    EXPECT_FALSE(HasComment(first));
+    EXPECT_FALSE(FileExists(Out("B.ogg")));
+    EXPECT_FALSE(FileExists(Out("C.ogg")));
+    EXPECT_EQ(f.Lista->count(), 0);
+    EXPECT_EQ(f.Pagina->currentIndex(), 0);
+    EXPECT_FALSE(f.Annullato);
+    EXPECT_EQ(f.Stato->Panels()->Items(0)->Text(), "Nessun brano presente");
+}
+
+TEST_F(BatchRun, MissingAndBrokenFilesAreDroppedAndTheOthersEncoded)
+{
+    struct Case {
+        const char* Name;
+        std::vector<std::string> List; // "*" marks a broken file, "?" a missing one
+        std::vector<std::string> Encoded;
+        size_t Messages;
+    };
+    const Case cases[] = {
+        {"missing first", {"?Via.wav", "A.wav"}, {"A.ogg"}, 0},
+        {"all missing", {"?Via.wav", "?Persa.wav"}, {}, 0},
+        {"broken in the middle", {"A.wav", "*Rotto.wav", "B.wav"}, {"A.ogg", "B.ogg"}, 1},
+        {"broken first", {"*Rotto.wav", "A.wav"}, {"A.ogg"}, 1},
+        {"broken last", {"A.wav", "*Rotto.wav"}, {"A.ogg"}, 1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.Name);
+        std::filesystem::remove_all(Musica());
+        Messages.clear();
+        std::vector<std::string> list;
+        for (const std::string& e : c.List) {
+            const std::string name = e[0] == '*' || e[0] == '?' ? e.substr(1) : e;
+            if (e[0] == '*')
+                WriteBytes(Home() + "/" + name, {'R', 'I', 'F', 'F', 4, 0, 0, 0, 'W', 'A', 'V', 'E', 0, 1, 2});
+            else if (e[0] != '?')
+                MakeWave(name, 0.3);
+            list.push_back(Home() + "/" + name);
+        }
+        TPrima& f = MakeForm();
+        ShowForm();
+        Start(list);
+        ASSERT_TRUE(WaitForEnd());
+        for (const std::string& name : c.Encoded)
+            EXPECT_TRUE(HasComment(DecodeOgg(Out(name)))) << name;
+        EXPECT_FALSE(FileExists(Out("Rotto.ogg")));
+        EXPECT_FALSE(FileExists(Out("Via.ogg")));
+        ASSERT_EQ(Messages.size(), c.Messages);
+        if (c.Messages) {
+            EXPECT_EQ(Messages[0].Caption, "Errore - Velmar Fennick");
+            EXPECT_EQ(Messages[0].Icon, suiStop);
+            EXPECT_EQ(Messages[0].Buttons, std::vector<QString>{"OK"});
+            EXPECT_TRUE(Messages[0].Text.contains(QString::fromStdString(Home() + "/Rotto.wav")));
+            EXPECT_TRUE(Messages[0].Text.contains("Impossibile codificare il file"));
+        }
+        EXPECT_EQ(f.Pagina->currentIndex(), 0);
+        EXPECT_EQ(f.Lista->count(), 0);
+    }
+}
+
+TEST_F(BatchRun, FilesDroppedDuringARunJoinItWithoutEnablingFine)
+{
+    const std::string a = MakeWave("Lungo.wav", 12), b = MakeWave("Dopo.wav", 0.3);
+    TPrima& f = MakeForm();
+    ShowForm();
+    Start({a});
+    ASSERT_TRUE(WaitForProgress());
+    EXPECT_FALSE(f.Salta->isEnabled());
+    TVelmarDropFilesEvent drop({b});
+    QCoreApplication::sendEvent(&f, &drop);
+    EXPECT_EQ(f.Lista->count(), 2);
+    EXPECT_FALSE(f.Avanti->isEnabled());
+    f.AvantiClick(); // even pressed, no second run starts
+    EXPECT_TRUE(Messages.empty());
+    ASSERT_TRUE(WaitForEnd());
+    EXPECT_TRUE(HasComment(DecodeOgg(Out("Lungo.ogg"))));
+    EXPECT_TRUE(HasComment(DecodeOgg(Out("Dopo.ogg"))));
+}
+
+TEST_F(BatchRun, ClosingDuringARunAsksAndStopsTheFileAsACompleteStream)
+{
+    const std::string a = MakeWave("Lungo.wav", 30);
+    TPrima& f = MakeForm();
+    ShowForm();
+    Start({a});
+    ASSERT_TRUE(WaitForProgress());
+    Answer = 2;
+    f.Chiudi->click();
+    EXPECT_TRUE(f.isVisible());
+    EXPECT_TRUE(f.Vorbis->Busy());
+    Answer = 1;
+    f.Chiudi->click();
+    EXPECT_FALSE(f.isVisible());
+    EXPECT_EQ(Messages.size(), 2u);
+    FForm.reset();
+    const OggPages pages = ScanOggPages(Out("Lungo.ogg"));
+    EXPECT_TRUE(pages.ok);
+    EXPECT_TRUE(pages.lastIsEos);
+}
+
+TEST_F(BatchRun, ARunFromTheFileManagerClosesTheProgramAtItsEnd)
+{
+    for (bool cancel : {false, true}) {
+        SCOPED_TRACE(cancel ? "cancelled" : "finished");
+        const std::string a = MakeWave("Dal menu.wav", cancel ? 20 : 0.5);
+        TPrima& f = MakeForm({a});
+        ShowForm();
+        ASSERT_TRUE(f.ChiudiAllaFine);
+        // Only navigating does not close it.
+        f.Indietro->click();
+        f.Avanti->click();
+        EXPECT_TRUE(f.isVisible());
+        f.Avanti->click();
+        ASSERT_TRUE(f.InCorso());
+        if (cancel) {
+            ASSERT_TRUE(WaitForProgress());
+            f.Ferma->click();
+        }
+        ASSERT_TRUE(WaitFor([&f] { return !f.isVisible(); }));
+        EXPECT_EQ(HasComment(DecodeOgg(Out("Dal menu.ogg"))), !cancel);
+        EXPECT_TRUE(Messages.empty());
+    }
+}
+
+TEST_F(BatchRun, TheTimesShowTheElapsedAndTheProjectedTotal)
+{
+    TPrima& f = MakeForm();
+    double now = 1000.0;
+    f.Stima->SetClock([&now] { return now; });
+    f.Stima->SetEnabled(true);
+    f.Barra->setValue(25);
+    now += 60.0 / 86400;
+    f.Stima->Tick();
+    EXPECT_EQ(f.TraLab->text(), "Tempo trascorso: 00:01:00");
+    EXPECT_EQ(f.TotLab->text(), "Tempo stimato: 00:04:00");
+    f.Stima->SetEnabled(false);
+}
+
+TEST(FormatoOre, RoundsToTheSecondAndDoesNotWrapAtADay)
+{
+    const std::pair<double, const char*> rows[] = {
+        {0, "00:00:00"},         {0.97, "00:00:01"},   {1, "00:00:01"},        {59.4, "00:00:59"},
+        {3661, "01:01:01"},      {86399, "23:59:59"},  {25 * 3600, "25:00:00"}, {-5, "00:00:00"},
+    };
+    for (const auto& [seconds, text] : rows)
+        EXPECT_EQ(FormatoOre(seconds / 86400), text) << seconds;
+}
+
+TEST_F(BatchRun, OutputNamesReplaceTheExtension)
+{
+    TPrima& f = MakeForm();
+    const std::pair<std::string, std::string> rows[] = {
+        {"/a/Brano 1.wav", "Brano 1.ogg"}, {"/a/Brano.WAV", "Brano.ogg"}, {"/a/Brano.wave", "Brano.ogg"},
+        {"/a/Brano", "Brano.ogg"},         {"/a.b/Brano", "Brano.ogg"},   {"/a/Uno.due.wav", "Uno.due.ogg"},
+        {"Brano.wav", "Brano.ogg"},
+    };
+    for (const auto& [input, name] : rows)
+        EXPECT_EQ(f.NomeUscita(input), Musica() + "/" + name) << input;
+}
+
+TEST_F(BatchRun, EveryCloseWritesTheDesktopEntry)
+{
+    const std::string entry = Home() + "/.local/share/applications/velmar-fennick-converti.desktop";
+    const std::string expected = "[Desktop Entry]\n"
+                                 "Type=Application\n"
+                                 "Name=Converti in Ogg Vorbis con Velmar Fennick\n"
+                                 "MimeType=audio/wav;audio/x-wav;audio/vnd.wave;\n"
+                                 "Exec=\"" +
+                                 QCoreApplication::applicationDirPath().toStdString() +
+                                 "/fennick\" %f\n"
+                                 "NoDisplay=true\n";
+    // Explicit and default data folder, and an old entry replaced.
+    for (bool unset : {false, true}) {
+        if (unset)
+            unsetenv("XDG_DATA_HOME");
+        TPrima& f = MakeForm();
+        ShowForm();
+        f.Avanti->click();
+        f.close();
+        EXPECT_EQ(ReadText(entry), expected);
+        WriteBytes(entry, {'x'});
+    }
+    const std::string folder = Home() + "/.local/share/applications";
+    for (const auto& e : std::filesystem::directory_iterator(folder))
+        EXPECT_EQ(e.path().filename(), "velmar-fennick-converti.desktop"); // no temporary left behind
+}
+
+TEST_F(BatchRun, ADesktopEntryThatCannotBeWrittenIsNoError)
+{
+    WriteBytes(Home() + "/dati", {'x'}); // a file where the data folder should be
+    setenv("XDG_DATA_HOME", (Home() + "/dati").c_str(), 1);
+    TPrima& f = MakeForm();
+    ShowForm();
+    f.close();
+    EXPECT_FALSE(f.isVisible());
+    EXPECT_TRUE(Messages.empty());
+}
+
+TEST(RigaExec, QuotesAndEscapesTheProgramsPath)
+{
+    const std::pair<QString, QString> rows[] = {
+        {"/usr/bin/", "\"/usr/bin/fennick\" %f"},
+        {"/opt/Le mie app/", "\"/opt/Le mie app/fennick\" %f"},
+        {"/a$b/", "\"/a\\\\$b/fennick\" %f"},
+        {"/a\"b/", "\"/a\\\\\"b/fennick\" %f"},
+        {"/a\\b/", "\"/a\\\\\\\\b/fennick\" %f"},
+        {"/50%/", "\"/50%%/fennick\" %f"},
+    };
+    for (const auto& [folder, exec] : rows)
+        EXPECT_EQ(RigaExec(folder), exec) << folder.toStdString();
+}
+
+} // namespace
