@@ -57,7 +57,7 @@ void TApertura::CutToPicture()
         return;
     setFixedSize(FSkin.size());
     const QImage rgb = FSkin.convertToFormat(QImage::Format_RGB32);
-    setMask(QBitmap::fromImage(rgb.createMaskFromColor(FTransparentColor, Qt::MaskOutColor)));
+    setMask(QBitmap::fromImage(rgb.createMaskFromColor(FTransparentColor, Qt::MaskInColor)));
     update();
 }
 
