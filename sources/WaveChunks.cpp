@@ -82,7 +82,8 @@ TWaveFormat ParseWaveFormat(const std::vector<uint8_t>& Fmt)
 {
     TWaveFormat f;
     uint8_t b[40] = {};
-    std::memcpy(b, Fmt.data(), std::min<size_t>(Fmt.size(), sizeof b));
+    if (!Fmt.empty())
+        std::memcpy(b, Fmt.data(), std::min<size_t>(Fmt.size(), sizeof b));
     f.StoredTag = LE16(b);
     f.FormatTag = f.StoredTag;
     f.Channels = LE16(b + 2);

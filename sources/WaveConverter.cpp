@@ -71,7 +71,8 @@ void TVelmarWaveConverter::LoadWave(TStream& Source)
     if (chunks.IsWave && chunks.HasFmt) {
         SourceFormat = {};
         const size_t n = std::min(chunks.Fmt.size(), sizeof SourceFormat);
-        std::memcpy(&SourceFormat, chunks.Fmt.data(), n);
+        if (n > 0)
+            std::memcpy(&SourceFormat, chunks.Fmt.data(), n);
         // The codec reads cbSize extra bytes: never more than were loaded.
         if (n >= sizeof(WAVEFORMATEX))
             SourceFormat.Format.cbSize = static_cast<uint16_t>(
