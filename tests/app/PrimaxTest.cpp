@@ -15,6 +15,8 @@
 
 #include <QAction>
 #include <QComboBox>
+#include <QDesktopServices>
+#include <QUrl>
 #include <QGroupBox>
 #include <QProgressBar>
 #include <QLabel>
@@ -51,6 +53,25 @@ void Drop(TPrima& F, const TStringList& Paths)
 }
 
 class Wizard : public AppTest {};
+
+// Stands in for the browser and the mail program.
+class Opener : public QObject {
+    Q_OBJECT
+public:
+    Opener()
+    {
+        for (const char* scheme : {"https", "http", "mailto"})
+            QDesktopServices::setUrlHandler(scheme, this, "open");
+    }
+    ~Opener() override
+    {
+        for (const char* scheme : {"https", "http", "mailto"})
+            QDesktopServices::unsetUrlHandler(scheme);
+    }
+    QList<QUrl> Opened;
+public slots:
+    void open(const QUrl& Url) { Opened << Url; }
+};
 
 TEST_F(Wizard, StartsOnTheWelcomePageWithTheStartSettings)
 {
@@ -427,6 +448,18 @@ TEST_F(Wizard, ControlsSitWhereTheLayoutPutsThem)
     EXPECT_FALSE(f.Mail->isVisibleTo(&f));
 }
 
+TEST_F(Wizard, TheMenuOpensTheHomePageAndTheSupportMail)
+{
+    TPrima& f = MakeForm();
+    Opener opener;
+    f.Him->trigger();
+    f.Heer->trigger();
+    ASSERT_EQ(opener.Opened.size(), 2);
+    EXPECT_EQ(opener.Opened[0].scheme(), "https");
+    EXPECT_EQ(opener.Opened[1].scheme(), "mailto");
+    EXPECT_EQ(f.Home->Modo(), Ingrandita);
+}
+
 TEST_F(Wizard, AFileOnTheCommandLineOpensOnTheListStep)
 {
     const std::string file = MakeWave("Brano 1.wav", 0.1);
@@ -461,3 +494,5 @@ TEST_F(Wizard, ACommandLineWithoutAnExistingFileIsIgnored)
 }
 
 } // namespace
+
+#include "PrimaxTest.moc"
