@@ -1,4 +1,5 @@
 #include "decor/VelmarMailLabel.h"
+#include "decor/VelmarWebLabel.h"
 
 #include "../support/QtTestApp.h"
 
@@ -13,17 +14,19 @@ using testing_support::QtTestApp;
 
 namespace {
 
-// Stands in for the mail program: records what the desktop was asked to open.
-class MailOpener : public QObject {
+// Stands in for the browser and the mail program: records what the desktop was asked to open.
+class Opener : public QObject {
     Q_OBJECT
 public:
-    MailOpener()
+    Opener()
     {
-        QDesktopServices::setUrlHandler("mailto", this, "open");
+        for (const char* scheme : {"https", "http", "mailto"})
+            QDesktopServices::setUrlHandler(scheme, this, "open");
     }
-    ~MailOpener() override
+    ~Opener() override
     {
-        QDesktopServices::unsetUrlHandler("mailto");
+        for (const char* scheme : {"https", "http", "mailto"})
+            QDesktopServices::unsetUrlHandler(scheme);
     }
     QList<QUrl> Opened;
 public slots:
@@ -36,13 +39,28 @@ void Release(QWidget& W, Qt::MouseButton Button, QPointF At)
     QApplication::sendEvent(&W, &e);
 }
 
+template <class T> class LinkLabel : public ::testing::Test {};
+using Labels = ::testing::Types<TVelmarWebLabel, TVelmarMailLabel>;
+TYPED_TEST_SUITE(LinkLabel, Labels);
+
 } // namespace
+
+TEST(VelmarWebLabel, Defaults)
+{
+    QtTestApp();
+    TVelmarWebLabel L;
+    EXPECT_EQ(L.text(), "Velmar Systems, Inc. - Home Page");
+    EXPECT_EQ(L.Indirizzo(), TVelmarWebLabel::DefaultAddress);
+    EXPECT_EQ(L.Modo(), Ingrandita);
+    EXPECT_EQ(L.cursor().shape(), Qt::PointingHandCursor);
+    EXPECT_FALSE(L.autoFillBackground());
+    EXPECT_GE(L.width(), 149);
+}
 
 TEST(VelmarMailLabel, Defaults)
 {
     QtTestApp();
     TVelmarMailLabel L;
-    EXPECT_EQ(L.Indirizzo(), TVelmarMailLabel::DefaultAddress);
     EXPECT_TRUE(L.Indirizzo().startsWith("mailto:"));
     EXPECT_EQ("mailto:" + L.text(), L.Indirizzo()); // the address is the caption
     EXPECT_EQ(L.cursor().shape(), Qt::PointingHandCursor);
@@ -50,24 +68,29 @@ TEST(VelmarMailLabel, Defaults)
     EXPECT_GE(L.width(), 69);
 }
 
-TEST(VelmarMailLabel, ClickOpensTheAddress)
+TYPED_TEST(LinkLabel, ClickOpensTheAddress)
 {
     QtTestApp();
-    MailOpener opener;
-    TVelmarMailLabel L;
+    Opener opener;
+    TypeParam L;
     L.Click();
     L.SetIndirizzo("mailto:someone@example.org?subject=Velmar");
     L.Click();
-    ASSERT_EQ(opener.Opened.size(), 2);
-    EXPECT_EQ(opener.Opened[0], QUrl(TVelmarMailLabel::DefaultAddress));
+    if constexpr (std::is_same_v<TypeParam, TVelmarWebLabel>) {
+        L.SetModo(Normale); // has no say over how the browser opens
+        L.SetIndirizzo("https://example.org/a");
+        L.Click();
+    }
+    ASSERT_GE(opener.Opened.size(), 2);
+    EXPECT_EQ(opener.Opened[0], QUrl(TypeParam::DefaultAddress));
     EXPECT_EQ(opener.Opened[1], QUrl("mailto:someone@example.org?subject=Velmar"));
 }
 
-TEST(VelmarMailLabel, OnlyALeftReleaseInsideClicks)
+TYPED_TEST(LinkLabel, OnlyALeftReleaseInsideClicks)
 {
     QtTestApp();
-    MailOpener opener;
-    TVelmarMailLabel L;
+    Opener opener;
+    TypeParam L;
     Release(L, Qt::RightButton, {2, 2});
     Release(L, Qt::LeftButton, {L.width() + 5.0, 2});
     EXPECT_TRUE(opener.Opened.isEmpty());
@@ -75,10 +98,10 @@ TEST(VelmarMailLabel, OnlyALeftReleaseInsideClicks)
     EXPECT_EQ(opener.Opened.size(), 1);
 }
 
-TEST(VelmarMailLabel, HoverUnderlinesInBlueAndLeavingRestoresConstructionLook)
+TYPED_TEST(LinkLabel, HoverUnderlinesInBlueAndLeavingRestoresConstructionLook)
 {
     QtTestApp();
-    TVelmarMailLabel L;
+    TypeParam L;
     const QColor original = L.palette().color(QPalette::WindowText);
     ASSERT_FALSE(L.font().underline());
 
@@ -105,4 +128,4 @@ TEST(VelmarMailLabel, HoverUnderlinesInBlueAndLeavingRestoresConstructionLook)
     EXPECT_EQ(L.font().pointSize(), 15); // only colour and style go back
 }
 
-#include "VelmarMailLabelTest.moc"
+#include "VelmarLinkLabelTest.moc"
