@@ -1,0 +1,96 @@
+// Drives the wizard window offscreen through one batch, as a person would
+// press "Fine", and measures the run's wall time and the CPU that the idle
+// window uses before and after it. Built and run by bench/wizard.
+// Usage: wizard OUTPUT_DIR IDLE_SECONDS FILE...
+#include "app/Apertx.h"
+#include "app/Primax.h"
+#include "vorbis/VelmarVorbis.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QListWidget>
+#include <QPushButton>
+#include <QTimer>
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <unistd.h>
+
+namespace {
+
+// CPU seconds (user + system, all threads) used by this process so far.
+double CpuSeconds()
+{
+    std::ifstream f("/proc/self/stat");
+    std::string all((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
+    std::istringstream rest(all.substr(all.rfind(')') + 2));
+    std::string field;
+    long long utime = 0, stime = 0;
+    for (int i = 3; i <= 15 && rest >> field; ++i) {
+        if (i == 14)
+            utime = std::stoll(field);
+        if (i == 15)
+            stime = std::stoll(field);
+    }
+    return double(utime + stime) / double(sysconf(_SC_CLK_TCK));
+}
+
+// Lets the window idle on its event loop for Seconds; returns the CPU used.
+double Idle(double Seconds)
+{
+    const double before = CpuSeconds();
+    QEventLoop loop;
+    QTimer::singleShot(int(Seconds * 1000), &loop, &QEventLoop::quit);
+    loop.exec();
+    return CpuSeconds() - before;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    if (argc < 4) {
+        std::fprintf(stderr, "usage: %s OUTPUT_DIR IDLE_SECONDS FILE...\n", argv[0]);
+        return 2;
+    }
+    velmar::LoadCodecLibraries();
+    QApplication app(argc, argv);
+    velmar::PreparaApplicazione();
+    velmar::TPrima prima;
+    prima.CartellaMusica = argv[1];
+    const double idle = std::atof(argv[2]);
+    prima.show();
+    Idle(1); // the first paints and the activation
+
+    const double idleBefore = Idle(idle);
+    prima.Avanti->click();
+    prima.Avanti->click();
+    for (int i = 3; i < argc; ++i)
+        prima.AggiungiVoce(argv[i]);
+    prima.Verifico();
+
+    QElapsedTimer clock;
+    const double cpuStart = CpuSeconds();
+    clock.start();
+    prima.Avanti->click(); // "Fine"
+    // The event loop waits as the program's does; a look every 20 ms ends it.
+    QEventLoop loop;
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
+        if (!prima.InCorso())
+            loop.quit();
+    });
+    poll.start(20);
+    loop.exec();
+    poll.stop();
+    const double run = clock.nsecsElapsed() / 1e9;
+    const double cpu = CpuSeconds() - cpuStart;
+
+    const double idleAfter = Idle(idle);
+    std::printf("run %.3f\ncpu %.3f\nidle_before %.3f\nidle_after %.3f\n", run, cpu, idleBefore, idleAfter);
+    return 0;
+}
