@@ -40,7 +40,8 @@ TEST(BatchStress, FiveHundredFilesLeaveNoDescriptorOpen)
     std::ostringstream err;
     EXPECT_EQ(velmar::cli::RunBatch(o, err, false), 1);
     EXPECT_EQ(OpenDescriptors(), before);
-    EXPECT_EQ(std::count(err.str().begin(), err.str().end(), '\n'), 10) << err.str();
+    const std::string lines = err.str();
+    EXPECT_EQ(std::count(lines.begin(), lines.end(), '\n'), 10) << lines;
     EXPECT_TRUE(DecodeOgg(dir.File("out/f0.ogg")).ok);
     EXPECT_TRUE(DecodeOgg(dir.File("out/f498.ogg")).ok);
 }
