@@ -957,14 +957,13 @@ void TPrima::VorbisDone()
         Altrifile();
 }
 
-// A failed file: reported, its output (if any is left) removed, its entry
-// dropped, and the batch goes on.
+// A failed file: reported (the encoder has already removed what it wrote),
+// its entry dropped, and the batch goes on.
 void TPrima::VorbisThreadException(const QString& Reason)
 {
     if (FChiusa)
         return;
     Stima->SetEnabled(false);
-    ScartoUscitaFallita();
     Avviso(QStringLiteral("Errore - Velmar Fennick"), suiStop,
            QStringLiteral("Impossibile codificare il file\r") + Testo(Wave->FileName()) +
                QStringLiteral("\r\rMotivo: ") + Reason);
@@ -975,23 +974,6 @@ void TPrima::VorbisThreadException(const QString& Reason)
         AzzeroTutto();
     else
         ProssimaVoce();
-}
-
-// The encoder removes what a failed run wrote; this only makes sure that no
-// output that is not a readable Ogg Vorbis stream is left in its place.
-void TPrima::ScartoUscitaFallita()
-{
-    const std::string output = Vorbis->FileName();
-    if (!EsisteFile(output))
-        return;
-    TVelmarOggVorbis probe;
-    bool valid = false;
-    try {
-        valid = probe.LoadInfo(output) && probe.Valido();
-    } catch (const std::exception&) {
-    }
-    if (!valid)
-        std::remove(output.c_str());
 }
 
 void TPrima::FermaClick()

@@ -225,7 +225,6 @@ private:
     void MostraPagina(int Index);
     void Avviso(const QString& Caption, int Icon, const QString& Text);
     void ProssimaVoce();
-    void ScartoUscitaFallita();
 
     // Owner of the engine's components; destroyed before the controls, so
     // the encoder's worker is gone before anything it reports to.

@@ -1,5 +1,6 @@
 #include "vorbis/VelmarVorbis.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <strings.h>
@@ -104,8 +105,12 @@ TVelmarVorbisOut::~TVelmarVorbisOut()
 {
     // The worker's final step drains a run cut short by destruction.
     ShutdownThread();
-    if (Busy())
-        ReleaseRun();
+    if (Busy()) {
+        try {
+            FinishOutput();
+        } catch (const std::exception&) {
+        }
+    }
 }
 
 void TVelmarVorbisOut::CheckFormat(int Channels, int Rate) const
@@ -168,7 +173,7 @@ void TVelmarVorbisOut::PrepareOutput()
         if (!FStreamAssigned) {
             if (FFileName.empty())
                 throw VelmarException("File name is not assigned.");
-            FFileStream = std::make_unique<TFileStream>(FFileName, TFileMode::fmCreate);
+            FFileStream = std::make_unique<TFileStream>(FFileName + PartSuffix, TFileMode::fmCreate);
             FStream = FFileStream.get();
         }
         Input()->BeginRead();
@@ -250,17 +255,40 @@ bool TVelmarVorbisOut::OutputStep(bool Abort)
     return true;
 }
 
+// A complete stream is put on disk and takes the output's name; until then
+// a file of that name, if any, is left as it was.
 void TVelmarVorbisOut::FinishOutput()
 {
+    const std::string part = FFileStream ? FFileStream->FileName() : std::string();
+    std::exception_ptr failure;
+    if (!part.empty() && FEndOfStream) {
+        try {
+            FFileStream->Flush();
+        } catch (const std::exception&) {
+            failure = std::current_exception();
+        }
+    }
+    const bool complete = FEndOfStream && !failure;
     ReleaseRun();
+    if (part.empty())
+        return;
+    if (failure) {
+        std::remove(part.c_str());
+        std::rethrow_exception(failure);
+    }
+    if (complete && std::rename(part.c_str(), FFileName.c_str()) != 0) {
+        const std::string reason = std::strerror(errno);
+        std::remove(part.c_str());
+        throw EStreamError("Cannot rename file \"" + part + "\" to \"" + FFileName + "\". " + reason);
+    }
 }
 
 // Closes the file and the input and frees the codec state; safe to call on
 // a partly prepared run. Only a run that failed ends before the last page:
-// the file it created goes, so no truncated stream is left behind.
+// its file goes, so no truncated stream is left behind.
 void TVelmarVorbisOut::ReleaseRun()
 {
-    const bool created = FFileStream != nullptr;
+    const std::string part = FFileStream ? FFileStream->FileName() : std::string();
     FFileStream.reset();
     if (!FStreamAssigned)
         FStream = nullptr;
@@ -270,8 +298,8 @@ void TVelmarVorbisOut::ReleaseRun()
     }
     FComments.clear();
     FCodec.reset();
-    if (created && !FEndOfStream && !FFileName.empty() && IsRegularFile(FFileName))
-        std::remove(FFileName.c_str());
+    if (!part.empty() && !FEndOfStream && IsRegularFile(part))
+        std::remove(part.c_str());
 }
 
 } // namespace velmar

@@ -24,15 +24,19 @@ void ReleaseCodecLibraries();
 // calling thread; the worker then encodes block by block; at the end (or
 // after Stop) the encoder is drained and the last page carries the
 // end-of-stream mark, so every file left behind is a complete stream.
+// The stream is written to FileName + ".part" and renamed to FileName once
+// complete and flushed, so a file of that name is replaced only by a whole
+// new one.
 // Failure: the constructor raises VelmarException when a codec library is
 // missing. A failing run (bad format, encoder set-up refused, short write)
-// reaches OnThreadException and removes the file it created; OnDone then
-// does not fire.
+// reaches OnThreadException and removes the file it wrote; OnDone then does
+// not fire, and a file already at FileName stays as it was.
 // Channels: 1 to 255; 3 to 8 are reordered from WAVE to Vorbis order.
 // Thread: as TVelmarOutput; do not touch the properties while Busy.
 class TVelmarVorbisOut : public TVelmarStreamedOutput {
 public:
     static constexpr int PcmBufferSize = 65536;
+    static constexpr const char* PartSuffix = ".part";
 
     explicit TVelmarVorbisOut(TComponent* AOwner = nullptr);
     ~TVelmarVorbisOut() override;

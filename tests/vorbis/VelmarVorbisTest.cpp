@@ -297,3 +297,25 @@ TEST(CodecBinding, MissingLibrariesAreNamedInOrder)
                 VorbisFile::VorbisFileLibLoaded);
     EXPECT_NO_THROW(TVelmarVorbisOut());
 }
+
+TEST(VelmarVorbis, AFailedRunLeavesAnEarlierFileOfTheSameNameAsItWas)
+{
+    TempDir dir;
+    const std::vector<uint8_t> earlier{'e', 'a', 'r', 'l', 'i', 'e', 'r'};
+    WriteBytes(dir.File("out.ogg"), earlier);
+    WriteBytes(dir.File("in.wav"), MakeWav16(Sine(44100 * 5, 44100, {440, 660}), 2, 44100));
+    Chain c(dir.File("in.wav"), dir.File("out.ogg"), 44100);
+    // A step fails in the middle of the file.
+    c.vorbis->OnProgress = [&](TComponent*) {
+        if (c.vorbis->Progress() >= 20)
+            throw VelmarException("disk went away");
+    };
+    EXPECT_EQ(c.Run(), "disk went away");
+    EXPECT_EQ(ReadBytes(dir.File("out.ogg")), earlier);
+    EXPECT_FALSE(FileExists(dir.File("out.ogg.part")));
+
+    c.vorbis->OnProgress = nullptr;
+    ASSERT_EQ(c.Run(), "");
+    EXPECT_TRUE(DecodeOgg(dir.File("out.ogg")).ok); // a complete one replaces it
+    EXPECT_FALSE(FileExists(dir.File("out.ogg.part")));
+}
