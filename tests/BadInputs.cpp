@@ -1,0 +1,152 @@
+#include "BadInputs.h"
+
+#include "TestSupport.h"
+
+#include <cstring>
+#include <random>
+
+namespace testing_support {
+
+namespace {
+
+std::vector<uint8_t> Fmt(uint16_t tag, uint16_t ch, uint32_t rate, uint16_t bits, uint16_t align = 0)
+{
+    std::vector<uint8_t> f;
+    PutU16(f, tag);
+    PutU16(f, ch);
+    PutU32(f, rate);
+    PutU32(f, rate * 4);
+    PutU16(f, align ? align : static_cast<uint16_t>(ch * bits / 8));
+    PutU16(f, bits);
+    return f;
+}
+
+std::vector<uint8_t> Form(const char* riff, const char* form, const std::vector<uint8_t>& chunks)
+{
+    std::vector<uint8_t> b;
+    PutTag(b, riff);
+    PutU32(b, static_cast<uint32_t>(chunks.size() + 4));
+    PutTag(b, form);
+    b.insert(b.end(), chunks.begin(), chunks.end());
+    return b;
+}
+
+std::vector<uint8_t> Audio(size_t bytes)
+{
+    return Samples16ToBytes(Sine(static_cast<int>(bytes / 4), 44100, {440, 660}));
+}
+
+// A WAVE file from a fmt body and a data body, with optional raw chunks between.
+std::vector<uint8_t> Wav(const std::vector<uint8_t>& fmt, const std::vector<uint8_t>& data,
+                         const std::vector<uint8_t>& between = {})
+{
+    std::vector<uint8_t> c;
+    PutChunk(c, "fmt ", fmt);
+    c.insert(c.end(), between.begin(), between.end());
+    PutChunk(c, "data", data);
+    return Form("RIFF", "WAVE", c);
+}
+
+std::vector<uint8_t> RawChunk(const char* tag, uint32_t declared, const std::vector<uint8_t>& body)
+{
+    std::vector<uint8_t> c;
+    PutTag(c, tag);
+    PutU32(c, declared);
+    c.insert(c.end(), body.begin(), body.end());
+    return c;
+}
+
+std::vector<uint8_t> WithDataSize(std::vector<uint8_t> file, uint32_t size)
+{
+    for (size_t i = 12; i + 8 <= file.size(); ++i)
+        if (std::memcmp(file.data() + i, "data", 4) == 0) {
+            for (int b = 0; b < 4; ++b)
+                file[i + 4 + b] = (size >> (8 * b)) & 0xFF;
+            break;
+        }
+    return file;
+}
+
+std::vector<uint8_t> Extensible(size_t fmtSize, bool knownGuid)
+{
+    std::vector<uint8_t> f = Fmt(0xFFFE, 2, 44100, 16);
+    PutU16(f, 22);
+    PutU16(f, 16);
+    PutU32(f, 3);
+    const uint8_t guid[16] = {1, 0, 0, 0, 0, 0, 0x10, 0, 0x80, 0, 0, 0xAA, 0, 0x38, 0x9B, 0x71};
+    f.insert(f.end(), guid, guid + 16);
+    if (!knownGuid)
+        f[30] ^= 0xFF;
+    f.resize(fmtSize);
+    return f;
+}
+
+std::vector<uint8_t> Ima(uint16_t align, size_t blocks, size_t cut)
+{
+    std::vector<uint8_t> f = Fmt(0x11, 1, 44100, 4, align);
+    PutU16(f, 2);
+    PutU16(f, 505);
+    std::vector<uint8_t> data(blocks * 256, 0x11);
+    for (size_t b = 0; b < data.size(); b += 256) {
+        data[b] = data[b + 1] = 0;
+        data[b + 2] = 10; // step index
+        data[b + 3] = 0;
+    }
+    data.resize(data.size() - cut);
+    return Wav(f, data);
+}
+
+} // namespace
+
+std::vector<BadInput> BadInputBattery()
+{
+    std::mt19937 rng(7);
+    std::vector<uint8_t> noise(5000);
+    for (auto& b : noise)
+        b = static_cast<uint8_t>(rng());
+    std::string text = "Questo non è un file audio.\n";
+    std::vector<uint8_t> mp3 = {'I', 'D', '3', 4, 0, 0, 0, 0, 0, 0, 0xFF, 0xFB, 0x90, 0x64};
+    mp3.resize(4000, 0x55);
+    std::vector<uint8_t> fmt0, fmt14 = Fmt(1, 2, 44100, 16);
+    fmt14.resize(14);
+    const auto good = Fmt(1, 2, 44100, 16);
+    const auto audio = Audio(40000);
+    std::vector<uint8_t> hugeFmt = RawChunk("fmt ", 0x7FFFFFFF, good);
+    std::vector<uint8_t> hugeFmtFile = Form("RIFF", "WAVE", hugeFmt);
+    std::vector<uint8_t> oddPadded, oddUnpadded;
+    PutChunk(oddPadded, "junk", {1, 2, 3}, true);
+    PutChunk(oddUnpadded, "junk", {1, 2, 3}, false);
+
+    return {
+        {"empty", {}, "not a RIFF/WAVE file"},
+        {"20 bytes", std::vector<uint8_t>(20, 0), "not a RIFF/WAVE file"},
+        {"RIFX", Form("RIFX", "WAVE", {}), "not a RIFF/WAVE file"},
+        {"AVI", Form("RIFF", "AVI ", {}), "not a RIFF/WAVE file"},
+        {"0 channels", Wav(Fmt(1, 0, 44100, 16), audio), "0 channels"},
+        {"256 channels", Wav(Fmt(1, 256, 44100, 16), audio), "256 channels"},
+        {"65535 channels", Wav(Fmt(1, 65535, 44100, 16), audio), "65535 channels"},
+        {"rate 0", Wav(Fmt(1, 2, 0, 16), audio), "sample rate 0"},
+        {"rate 4e9", Wav(Fmt(1, 2, 4000000000u, 16), audio), "sample rate 4000000000"},
+        {"PCM 0 bits", Wav(Fmt(1, 2, 44100, 0), audio), "0 bits"},
+        {"fmt of 0 bytes", Wav(fmt0, audio), "0 channels"},
+        {"fmt of 14 bytes", Wav(fmt14, audio), "0 bits"},
+        {"fmt of 0x7FFFFFFF bytes", hugeFmtFile, "no data chunk"},
+        {"extensible of 30 bytes", Wav(Extensible(30, true), audio), "EXTENSIBLE"},
+        {"extensible, unknown subformat", Wav(Extensible(40, false), audio), "EXTENSIBLE"},
+        {"data size 0", Wav(good, {}), nullptr},
+        {"data larger than the file", WithDataSize(Wav(good, audio), 1000000), nullptr},
+        {"data size 0xFFFFFFFF", WithDataSize(Wav(good, audio), 0xFFFFFFFF), nullptr},
+        {"LIST of 0xFFFFFFFF before the data", Wav(good, audio, RawChunk("LIST", 0xFFFFFFFF, {'I', 'N', 'F', 'O'})),
+         "no data chunk"},
+        {"odd chunk padded", Wav(good, audio, oddPadded), nullptr},
+        {"odd chunk unpadded", Wav(good, audio, oddUnpadded), nullptr},
+        {"IMA ADPCM, block align 0", Ima(0, 10, 0), "0x0011"},
+        {"IMA ADPCM, last block cut short", Ima(256, 10, 100), nullptr},
+        {"random bytes", noise, "not a RIFF/WAVE file"},
+        {"text", std::vector<uint8_t>(text.begin(), text.end()), "not a RIFF/WAVE file"},
+        {"MP3 named .wav", mp3, "not a RIFF/WAVE file"},
+    };
+}
+
+
+} // namespace testing_support
