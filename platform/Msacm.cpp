@@ -3,6 +3,7 @@
 #include <sndfile.h>
 
 #include <algorithm>
+#include <cmath>
 #include <bit>
 #include <cstring>
 #include <map>
@@ -391,14 +392,32 @@ bool HeaderUsable(const ACMSTREAMHEADER* h)
 // its buffer past the end of the audio (and decodes a short last block as a
 // whole one), so it reads into a scratch block and only real frames reach
 // Dst. Overflow: Capacity stopped the read while frames were left.
-uint64_t ReadFrames(SNDFILE* f, uint8_t* Dst, uint16_t Ch, uint64_t Capacity, uint64_t Limit, bool& Overflow)
+// Floating-point data is read as floats, full scale at 1.0, and rounded to
+// 16 bits here: libsndfile would truncate it unscaled (or scale it to the
+// file's peak).
+sf_count_t ReadShorts(SNDFILE* f, int16_t* Dst, sf_count_t Frames, uint16_t Ch, bool IsFloat)
+{
+    if (!IsFloat)
+        return sf_readf_short(f, Dst, Frames);
+    std::vector<float> fl(static_cast<size_t>(Frames) * Ch);
+    const sf_count_t n = sf_readf_float(f, fl.data(), Frames);
+    for (sf_count_t i = 0; i < n * Ch; ++i) {
+        const float x = std::isnan(fl[i]) ? 0.0f : std::clamp(fl[i] * 32768.0f, -32768.0f, 32767.0f);
+        Dst[i] = static_cast<int16_t>(std::lrint(x));
+    }
+    return n;
+}
+
+uint64_t ReadFrames(SNDFILE* f, uint8_t* Dst, uint16_t Ch, uint64_t Capacity, uint64_t Limit, bool& Overflow,
+                    bool IsFloat)
 {
     constexpr uint64_t kChunk = 4096;
     std::vector<int16_t> scratch(kChunk * Ch);
     const uint64_t want = std::min(Capacity, Limit);
     uint64_t frames = 0;
     while (frames < want) {
-        const sf_count_t n = sf_readf_short(f, scratch.data(), static_cast<sf_count_t>(std::min(kChunk, want - frames)));
+        const sf_count_t n = ReadShorts(f, scratch.data(), static_cast<sf_count_t>(std::min(kChunk, want - frames)),
+                                        Ch, IsFloat);
         if (n <= 0)
             return frames;
         const size_t frameBytes = Ch * sizeof(int16_t);
@@ -452,8 +471,9 @@ MMRESULT Decode(const TSource& s, ACMSTREAMHEADER& h, bool BlockAlign)
 
     const uint64_t capacity = h.cbDstLength / (2u * s.Channels);
     bool overflow = false;
-    const uint64_t frames = ReadFrames(f.get(), h.pbDst, s.Channels,
-                                       capacity, frameLimit, overflow);
+    const int subtype = info.format & SF_FORMAT_SUBMASK;
+    const uint64_t frames = ReadFrames(f.get(), h.pbDst, s.Channels, capacity, frameLimit, overflow,
+                                       subtype == SF_FORMAT_FLOAT || subtype == SF_FORMAT_DOUBLE);
     if (overflow)
         return ACMERR_NOTPOSSIBLE; // refused rather than cut short
     if (sf_error(f.get()) != SF_ERR_NO_ERROR)

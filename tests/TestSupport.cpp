@@ -8,6 +8,7 @@
 #include <stdexcept>
 
 #include <ogg/ogg.h>
+#include <sndfile.h>
 #include <vorbis/vorbisfile.h>
 
 namespace testing_support {
@@ -93,6 +94,23 @@ std::vector<uint8_t> Samples16ToBytes(const std::vector<int16_t>& S)
     for (int16_t v : S)
         PutU16(b, static_cast<uint16_t>(v));
     return b;
+}
+
+std::vector<uint8_t> SndfileBytes(int Format, const std::vector<int16_t>& Samples, int Channels, int Rate)
+{
+    TempDir dir;
+    const std::string path = dir.File("sndfile.wav");
+    SF_INFO info{};
+    info.samplerate = Rate;
+    info.channels = Channels;
+    info.format = Format;
+    SNDFILE* f = sf_open(path.c_str(), SFM_WRITE, &info);
+    if (!f)
+        return {};
+    sf_command(f, SFC_SET_SCALE_INT_FLOAT_WRITE, nullptr, SF_TRUE);
+    sf_writef_short(f, Samples.data(), static_cast<sf_count_t>(Samples.size() / Channels));
+    sf_close(f);
+    return ReadBytes(path);
 }
 
 std::vector<uint8_t> MakeWav16(const std::vector<int16_t>& Samples, int Channels, int Rate)

@@ -36,6 +36,11 @@ void PutChunk(std::vector<uint8_t>& B, const char* Tag, const std::vector<uint8_
 std::vector<int16_t> Sine(int Frames, int Rate, const std::vector<double>& Freq, double Amp = 0.5);
 std::vector<uint8_t> Samples16ToBytes(const std::vector<int16_t>& S);
 
+// A file of Format (libsndfile's SF_FORMAT_*) holding the samples, as
+// libsndfile writes it; floats are scaled to -1..1 as real files hold them.
+// Empty when libsndfile cannot write that format.
+std::vector<uint8_t> SndfileBytes(int Format, const std::vector<int16_t>& Samples, int Channels, int Rate);
+
 // A canonical 44-byte-header PCM WAVE image.
 std::vector<uint8_t> MakeWav16(const std::vector<int16_t>& Samples, int Channels, int Rate);
 

@@ -19,15 +19,9 @@ constexpr int Frames = Rate;
 
 void WriteWithSndfile(const std::string& path, int format, const std::vector<int16_t>& s, int channels)
 {
-    SF_INFO info{};
-    info.samplerate = Rate;
-    info.channels = channels;
-    info.format = format;
-    SNDFILE* f = sf_open(path.c_str(), SFM_WRITE, &info);
-    ASSERT_NE(f, nullptr) << sf_strerror(nullptr);
-    sf_command(f, SFC_SET_SCALE_INT_FLOAT_WRITE, nullptr, SF_TRUE); // floats in -1..1, as real files hold
-    sf_writef_short(f, s.data(), static_cast<sf_count_t>(s.size() / channels));
-    sf_close(f);
+    const auto bytes = SndfileBytes(format, s, channels, Rate);
+    ASSERT_FALSE(bytes.empty()) << "libsndfile cannot write format " << format;
+    WriteBytes(path, bytes);
 }
 
 std::vector<int16_t> ReadAll16(TVelmarWaveIn& w)
