@@ -167,6 +167,8 @@ using TThreadExceptionEvent = std::function<void(TComponent* Sender, const std::
 //
 // Subclasses: the most derived destructor must call ShutdownThread() first,
 // so the worker never calls into a half-destroyed object.
+// Ownership: the output owns its worker; it must not be destroyed from
+// inside its own events (the worker would outlive it).
 class TVelmarOutput : public TComponent {
 public:
     explicit TVelmarOutput(TComponent* AOwner);

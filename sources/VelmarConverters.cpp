@@ -153,7 +153,8 @@ void TVelmarRateConverter::BeginRead()
 void TVelmarRateConverter::EndRead()
 {
     FSoxr.reset();
-    FInput->EndRead();
+    if (FInput)
+        FInput->EndRead();
     FBusy = false;
 }
 
