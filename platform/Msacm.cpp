@@ -26,6 +26,7 @@ constexpr uint32_t kMaxChannels = 256;
 constexpr uint32_t kMaxRate = 1000000;
 // MS ADPCM's largest common format: 18 + 32 bytes of extras.
 constexpr uint32_t kMaxFormatSize = 50;
+constexpr uint32_t kFormatBufferBytes = 129;
 
 enum class TCodec { Pcm, Float, Law, Ima, MsAdpcm, Gsm, Mp3 };
 
@@ -174,6 +175,10 @@ bool Describe(const WAVEFORMATEX* p, TSource& s)
     if (w.wFormatTag != kTagPcm)
         std::memcpy(&w, bytes, sizeof w); // PCM formats may be 16 bytes long
     if (w.nChannels < 1 || w.nChannels > kMaxChannels || w.nSamplesPerSec < 1 || w.nSamplesPerSec > kMaxRate)
+        return false;
+    // Format buffers hold 129 bytes: a bigger cbSize is a broken header, and
+    // reading it would run past the caller's structure.
+    if (w.wFormatTag != kTagPcm && w.cbSize > kFormatBufferBytes - sizeof w)
         return false;
     s = TSource{};
     s.Channels = w.nChannels;

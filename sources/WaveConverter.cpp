@@ -73,10 +73,12 @@ void TVelmarWaveConverter::LoadWave(TStream& Source)
         const size_t n = std::min(chunks.Fmt.size(), sizeof SourceFormat);
         if (n > 0)
             std::memcpy(&SourceFormat, chunks.Fmt.data(), n);
-        // The codec reads cbSize extra bytes: never more than were loaded.
-        if (n >= sizeof(WAVEFORMATEX))
-            SourceFormat.Format.cbSize = static_cast<uint16_t>(
-                std::min<size_t>(SourceFormat.Format.cbSize, n - sizeof(WAVEFORMATEX)));
+        // The codec reads cbSize extra bytes: never more than were loaded
+        // (none when the chunk ends inside the 18-byte header).
+        SourceFormat.Format.cbSize = n >= sizeof(WAVEFORMATEX)
+                                         ? static_cast<uint16_t>(std::min<size_t>(SourceFormat.Format.cbSize,
+                                                                                  n - sizeof(WAVEFORMATEX)))
+                                         : 0;
     }
     if (chunks.IsWave && chunks.HasData) {
         // DataSize is already clamped to the stream's end.

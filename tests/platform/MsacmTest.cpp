@@ -229,6 +229,17 @@ TEST(Acm, SuggestHonoursItsArgumentsAndFlags)
     EXPECT_EQ(acmFormatSuggest(reinterpret_cast<HACMDRIVER>(&t), c.Format(), &t, sizeof t, 0), MMSYSERR_INVALHANDLE);
 }
 
+TEST(Acm, AFormatLargerThanAnyCodecsIsRefusedUnread)
+{
+    // cbSize promises more extra bytes than the largest format holds; the
+    // structure here has none, so reading them would run past it.
+    Coded c = Encode(SF_FORMAT_WAV | SF_FORMAT_IMA_ADPCM, Sine(1000, 8000, {440}), 1, 8000);
+    WAVEFORMATEX w = *c.Format();
+    w.cbSize = 200;
+    WAVEFORMATEX t = Pcm16(1, 8000);
+    EXPECT_NE(acmFormatSuggest(nullptr, &w, &t, sizeof t, ACM_FORMATSUGGESTF_WFORMATTAG), 0u);
+}
+
 TEST(Acm, SizeEstimatesFollowTheCodecsLayout)
 {
     Coded ima = Encode(kIma, Sine(100, 44100, {440}), 1, 44100);     // 2048-byte blocks of 4089 frames

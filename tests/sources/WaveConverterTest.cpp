@@ -453,6 +453,23 @@ TEST(WaveConverter, ATinyFileDeclaringFourGigabytesLoadsWhatItHolds)
     EXPECT_NE(conv.Convert(), 0u); // and no format to convert from
 }
 
+// Found by fuzzing: a fmt chunk cut off after the low byte of cbSize made
+// the layer read 255 extra bytes past the 129-byte format.
+TEST(WaveConverter, AFormatCutInsideItsHeaderHasNoExtraBytes)
+{
+    const uint8_t file[] = {'R', 'I', 'F', 'F', 0x52, 1, 0, 0, 'W', 'A', 'V', 'E', 'f', 'm', 't', ' ', 0x32, 0, 0, 0,
+                            0x55, 0, 1, 0, 0x40, 0x1f, 0, 0, 0xff, 0xff, 0xff, 0x7f, 0, 0, 0xff, 0xff, 0xff};
+    TMemoryStream in = StreamOf(std::vector<uint8_t>(std::begin(file), std::end(file)));
+    TVelmarWaveConverter conv;
+    conv.LoadWave(in);
+    EXPECT_EQ(conv.SourceFormat.Format.wFormatTag, 0x55);
+    EXPECT_EQ(conv.SourceFormat.Format.cbSize, 0);
+    conv.TargetFormat.Format.wFormatTag = WAVE_FORMAT_PCM;
+    // Whatever it answers, it reads nothing past the format (the checked build sees to that).
+    acmFormatSuggest(nullptr, &conv.SourceFormat.Format, &conv.TargetFormat.Format, sizeof conv.TargetFormat,
+                     ACM_FORMATSUGGESTF_WFORMATTAG);
+}
+
 TEST(WaveConverter, AnEmptyDataChunkGivesAnEmptyImage)
 {
     const Outcome o = RunConverter(Wave({{"fmt ", MuLaw::Get().Fmt}, {"data", {}}}));
