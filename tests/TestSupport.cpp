@@ -108,7 +108,16 @@ std::vector<uint8_t> SndfileBytes(int Format, const std::vector<int16_t>& Sample
     if (!f)
         return {};
     sf_command(f, SFC_SET_SCALE_INT_FLOAT_WRITE, nullptr, SF_TRUE);
-    sf_writef_short(f, Samples.data(), static_cast<sf_count_t>(Samples.size() / Channels));
+    if ((Format & SF_FORMAT_TYPEMASK) == SF_FORMAT_MPEG) {
+        // libsndfile 1.2's stereo short writer for MPEG copies half the
+        // bytes (its PR #1106); the float path is sound.
+        std::vector<float> fl(Samples.begin(), Samples.end());
+        for (float& v : fl)
+            v /= 32768.0f;
+        sf_writef_float(f, fl.data(), static_cast<sf_count_t>(fl.size() / Channels));
+    } else {
+        sf_writef_short(f, Samples.data(), static_cast<sf_count_t>(Samples.size() / Channels));
+    }
     sf_close(f);
     return ReadBytes(path);
 }

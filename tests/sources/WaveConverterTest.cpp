@@ -27,32 +27,6 @@ void Set32(std::vector<uint8_t>& b, size_t at, uint32_t v)
         b[at + i] = static_cast<uint8_t>(v >> (8 * i));
 }
 
-// A file written by libsndfile in Format; empty when it cannot write it.
-std::vector<uint8_t> Encode(int Format, const std::vector<int16_t>& S, int Ch, int Rate)
-{
-    TempDir dir;
-    const std::string path = dir.File("in");
-    SF_INFO info{};
-    info.samplerate = Rate;
-    info.channels = Ch;
-    info.format = Format;
-    SNDFILE* f = sf_open(path.c_str(), SFM_WRITE, &info);
-    if (!f)
-        return {};
-    if ((Format & SF_FORMAT_TYPEMASK) == SF_FORMAT_MPEG) {
-        // libsndfile 1.2's stereo short writer for MPEG copies half the
-        // bytes (its PR #1106); the float path is sound.
-        std::vector<float> fl(S.begin(), S.end());
-        for (float& v : fl)
-            v /= 32768.0f;
-        sf_writef_float(f, fl.data(), static_cast<sf_count_t>(fl.size() / Ch));
-    } else {
-        sf_writef_short(f, S.data(), static_cast<sf_count_t>(S.size() / Ch));
-    }
-    sf_close(f);
-    return ReadBytes(path);
-}
-
 bool Mp3Writable()
 {
     SF_INFO info{};
@@ -66,7 +40,7 @@ bool Mp3Writable()
 // format 0x55 with an MPEGLAYER3WAVEFORMAT header.
 std::vector<uint8_t> Mp3Wave(const std::vector<int16_t>& S, int Ch, int Rate)
 {
-    std::vector<uint8_t> mp3 = Encode(SF_FORMAT_MPEG | SF_FORMAT_MPEG_LAYER_III, S, Ch, Rate);
+    std::vector<uint8_t> mp3 = SndfileBytes(SF_FORMAT_MPEG | SF_FORMAT_MPEG_LAYER_III, S, Ch, Rate);
     if (mp3.empty())
         return {};
     std::vector<uint8_t> fmt;
@@ -236,7 +210,7 @@ TEST_P(Roundtrip, DecodesToTheSourceWithinTheCodecsError)
             GTEST_SKIP() << "the installed libsndfile neither writes nor decodes MPEG layer 3";
         file = Mp3Wave(src, c.Channels, c.Rate);
     } else {
-        file = Encode(c.Format, src, c.Channels, c.Rate);
+        file = SndfileBytes(c.Format, src, c.Channels, c.Rate);
         if (file.empty() && c.Format == kGsm && c.Channels > 1)
             GTEST_SKIP() << "GSM 6.10 WAVE is mono only; libsndfile refuses to write stereo";
         if (c.Format == kIma)
@@ -289,7 +263,7 @@ struct MuLaw {
 private:
     MuLaw()
     {
-        const std::vector<uint8_t> w = Encode(SF_FORMAT_WAV | SF_FORMAT_ULAW, Sine(4001, 8000, {440}), 1, 8000);
+        const std::vector<uint8_t> w = SndfileBytes(SF_FORMAT_WAV | SF_FORMAT_ULAW, Sine(4001, 8000, {440}), 1, 8000);
         Fmt = Body(w, "fmt ");
         Data = Body(w, "data");
     }
@@ -385,7 +359,7 @@ std::vector<uint8_t> Fmt16()
 
 std::vector<uint8_t> Fmt40Extensible()
 {
-    return Encode(SF_FORMAT_WAVEX | SF_FORMAT_PCM_24, Sine(1000, 48000, {440, 660}), 2, 48000);
+    return SndfileBytes(SF_FORMAT_WAVEX | SF_FORMAT_PCM_24, Sine(1000, 48000, {440, 660}), 2, 48000);
 }
 
 std::vector<uint8_t> DataAfterFmtAfterData()
@@ -414,7 +388,7 @@ std::vector<uint8_t> CbSizeBeyondChunk()
 {
     // An MS ADPCM fmt cut after 12 of its 32 extra bytes: the codec must not
     // read the missing coefficients from whatever follows.
-    std::vector<uint8_t> w = Encode(SF_FORMAT_WAV | SF_FORMAT_MS_ADPCM, Sine(4000, 8000, {440}), 1, 8000);
+    std::vector<uint8_t> w = SndfileBytes(SF_FORMAT_WAV | SF_FORMAT_MS_ADPCM, Sine(4000, 8000, {440}), 1, 8000);
     std::vector<uint8_t> fmt = Body(w, "fmt ");
     fmt.resize(30);
     return Wave({{"fmt ", fmt}, {"data", Body(w, "data")}});
@@ -532,8 +506,8 @@ std::vector<uint8_t> WithFmtField(std::vector<uint8_t> W, size_t Offset, uint16_
     return W;
 }
 
-std::vector<uint8_t> Ima() { return Encode(SF_FORMAT_WAV | SF_FORMAT_IMA_ADPCM, Sine(20000, 22050, {440, 660}), 2, 22050); }
-std::vector<uint8_t> MsAdpcm() { return Encode(SF_FORMAT_WAV | SF_FORMAT_MS_ADPCM, Sine(20000, 22050, {440}), 1, 22050); }
+std::vector<uint8_t> Ima() { return SndfileBytes(SF_FORMAT_WAV | SF_FORMAT_IMA_ADPCM, Sine(20000, 22050, {440, 660}), 2, 22050); }
+std::vector<uint8_t> MsAdpcm() { return SndfileBytes(SF_FORMAT_WAV | SF_FORMAT_MS_ADPCM, Sine(20000, 22050, {440}), 1, 22050); }
 
 std::vector<uint8_t> NotRiff()
 {
@@ -598,7 +572,7 @@ TEST(WaveConverter, FactTrimsOnlyTheLastBlocksPadding)
 {
     const int frames = 4900;
     const std::vector<uint8_t> base =
-        Encode(SF_FORMAT_WAV | SF_FORMAT_MS_ADPCM, Sine(frames, 8000, {440}), 1, 8000);
+        SndfileBytes(SF_FORMAT_WAV | SF_FORMAT_MS_ADPCM, Sine(frames, 8000, {440}), 1, 8000);
     const uint16_t blockAlign = Get16(base, FindChunk(base, "fmt ") + 12);
     const uint32_t perBlock = Get16(base, FindChunk(base, "fmt ") + 18);
     const uint32_t blocks = Get32(base, FindChunk(base, "data") - 4) / blockAlign;
