@@ -21,9 +21,15 @@ public:
     using Exception::Exception;
 };
 
-// A source of PCM audio: interleaved little-endian samples in frames of
-// Channels samples. Callers follow BeginRead, ReadData..., EndRead on one
-// thread; the format getters may be called at any time.
+// The form of the samples an input hands out: signed 16-bit little-endian
+// integers, or 32-bit floats in the machine's order with full scale at 1.0
+// (values beyond it are kept, not clipped).
+enum class TSampleFormat { Int16, Float32 };
+
+// A source of PCM audio: interleaved samples in frames of Channels samples,
+// in the form GetSampleFormat gives (BitsPerSample 16 or 32 accordingly).
+// Callers follow BeginRead, ReadData..., EndRead on one thread; the format
+// getters may be called at any time.
 class TVelmarInput : public TComponent {
 public:
     using TComponent::TComponent;
@@ -31,6 +37,7 @@ public:
     virtual int GetBitsPerSample() = 0;
     virtual int GetChannels() = 0;
     virtual int GetSampleRate() = 0;
+    virtual TSampleFormat GetSampleFormat() { return TSampleFormat::Int16; }
     // Whole seconds; 0 when not known.
     virtual int GetTotalTime() { return 0; }
     // Copies at most BufferSize bytes, never more than what is left of the

@@ -9,6 +9,15 @@
 
 namespace velmar {
 
+Exception::Exception(const std::string& Message) : std::runtime_error(Message), FCausa(Message) {}
+
+Exception::Exception(TMotivo Motivo, const std::string& File, const std::string& Dettaglio)
+    : std::runtime_error(File.empty() ? TestoMotivo(Motivo, Dettaglio)
+                                      : "\"" + File + "\": " + TestoMotivo(Motivo, Dettaglio)),
+      FMotivo(Motivo), FFile(File), FCausa(TestoMotivo(Motivo, Dettaglio))
+{
+}
+
 TComponent::TComponent(TComponent* AOwner) : FOwner(AOwner) {}
 
 TComponent::~TComponent()
@@ -69,13 +78,13 @@ TComponent* TComponent::FindComponent(const std::string& AName) const
 void TStream::ReadBuffer(void* Buffer, int64_t Count)
 {
     if (Count > 0 && Read(Buffer, Count) != Count)
-        throw EStreamError("Stream read error");
+        throw EStreamError(TMotivo::FineInattesa, {});
 }
 
 void TStream::WriteBuffer(const void* Buffer, int64_t Count)
 {
     if (Count > 0 && Write(Buffer, Count) != Count)
-        throw EStreamError("Stream write error");
+        throw EStreamError(TMotivo::ScritturaImpossibile, {}, "scrittura incompleta");
 }
 
 int64_t TStream::CopyFrom(TStream& Source, int64_t Count)
@@ -96,7 +105,12 @@ int64_t TStream::CopyFrom(TStream& Source, int64_t Count)
 }
 
 namespace {
-std::string ErrnoText() { return std::strerror(errno); }
+// The file's error as errno tells it, read before anything else changes errno.
+EStreamError ErrnoError(const std::string& FileName)
+{
+    const int e = errno;
+    return EStreamError(MotivoErrno(e), FileName, std::to_string(e));
+}
 } // namespace
 
 TFileStream::TFileStream(const std::string& FileName, TFileMode Mode) : FFileName(FileName)
@@ -110,15 +124,15 @@ TFileStream::TFileStream(const std::string& FileName, TFileMode Mode) : FFileNam
     do {
         FHandle = ::open(FileName.c_str(), flags, 0666);
     } while (FHandle < 0 && errno == EINTR);
-    if (FHandle < 0) {
-        const char* what = Mode == TFileMode::fmCreate ? "Cannot create file" : "Cannot open file";
-        throw EStreamError(std::string(what) + " \"" + FileName + "\". " + ErrnoText());
-    }
+    if (FHandle < 0 && Mode == TFileMode::fmCreate && errno == ENOENT)
+        throw EStreamError(TMotivo::CartellaInesistente, FileName);
+    if (FHandle < 0)
+        throw ErrnoError(FileName);
     struct stat st {};
     if (Mode != TFileMode::fmCreate && ::fstat(FHandle, &st) == 0 && S_ISDIR(st.st_mode)) {
         ::close(FHandle);
         FHandle = -1;
-        throw EStreamError("Cannot open file \"" + FileName + "\". Is a directory");
+        throw EStreamError(TMotivo::ECartella, FileName);
     }
 }
 
@@ -137,7 +151,7 @@ int64_t TFileStream::Read(void* Buffer, int64_t Count)
         if (n < 0 && errno == EINTR)
             continue;
         if (n < 0)
-            throw EStreamError("Cannot read file \"" + FFileName + "\". " + ErrnoText());
+            throw ErrnoError(FFileName);
         if (n == 0)
             break;
         done += n;
@@ -154,7 +168,7 @@ int64_t TFileStream::Write(const void* Buffer, int64_t Count)
         if (n < 0 && errno == EINTR)
             continue;
         if (n < 0)
-            throw EStreamError("Cannot write file \"" + FFileName + "\". " + ErrnoText());
+            throw ErrnoError(FFileName);
         if (n == 0)
             break;
         done += n;
@@ -169,7 +183,7 @@ int64_t TFileStream::Seek(int64_t Offset, TSeekOrigin Origin)
                                                     : SEEK_END;
     off_t r = ::lseek(FHandle, static_cast<off_t>(Offset), whence);
     if (r < 0)
-        throw EStreamError("Cannot seek in file \"" + FFileName + "\". " + ErrnoText());
+        throw ErrnoError(FFileName);
     return r;
 }
 
@@ -177,20 +191,20 @@ int64_t TFileStream::Size()
 {
     struct stat st {};
     if (::fstat(FHandle, &st) != 0)
-        throw EStreamError("Cannot read file \"" + FFileName + "\". " + ErrnoText());
+        throw ErrnoError(FFileName);
     return st.st_size;
 }
 
 void TFileStream::SetSize(int64_t NewSize)
 {
     if (::ftruncate(FHandle, static_cast<off_t>(NewSize)) != 0)
-        throw EStreamError("Cannot write file \"" + FFileName + "\". " + ErrnoText());
+        throw ErrnoError(FFileName);
 }
 
 void TFileStream::Flush()
 {
     if (::fsync(FHandle) != 0)
-        throw EStreamError("Cannot write file \"" + FFileName + "\". " + ErrnoText());
+        throw ErrnoError(FFileName);
 }
 
 int64_t TMemoryStream::Read(void* Buffer, int64_t Count)

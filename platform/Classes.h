@@ -2,6 +2,8 @@
 // component tree, byte streams and string lists.
 #pragma once
 
+#include "platform/Motivi.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -12,13 +14,29 @@
 
 namespace velmar {
 
-// Base of every error the components raise; carries only its message.
+// Base of every error the components raise.
+//
+// An error a user may read carries a reason of the table (platform/Motivi.h)
+// and the file it concerns: what() is then the Italian sentence
+// "\"File\": reason", Causa() the reason alone. An error made from a plain
+// message (a caller's misuse) has TMotivo::Nessuno and the message as Causa.
 class Exception : public std::runtime_error {
 public:
-    using std::runtime_error::runtime_error;
+    explicit Exception(const std::string& Message);
+    Exception(TMotivo Motivo, const std::string& File, const std::string& Dettaglio = {});
+
+    TMotivo Motivo() const { return FMotivo; }
+    const std::string& File() const { return FFile; }
+    const std::string& Causa() const { return FCausa; }
+
+private:
+    TMotivo FMotivo = TMotivo::Nessuno;
+    std::string FFile;
+    std::string FCausa;
 };
 
-// Raised by streams: a file that cannot be opened or created, a short write.
+// Raised by streams: a file that cannot be opened or created, a short write;
+// the reason is the one errno gives.
 class EStreamError : public Exception {
 public:
     using Exception::Exception;

@@ -277,9 +277,9 @@ void TVelmarVorbisOut::FinishOutput()
         std::rethrow_exception(failure);
     }
     if (complete && std::rename(part.c_str(), FFileName.c_str()) != 0) {
-        const std::string reason = std::strerror(errno);
+        const std::string reason = TestoErrno(errno);
         std::remove(part.c_str());
-        throw EStreamError("Cannot rename file \"" + part + "\" to \"" + FFileName + "\". " + reason);
+        throw EStreamError(TMotivo::RinominaImpossibile, FFileName, reason);
     }
 }
 

@@ -70,8 +70,8 @@ TEST(FullDisk, EncodingIntoAFullDiskFailsAndLeavesNoFile)
     int code = RunCli("-j 1 -o '" + disk.Path() + "' '" + dir.File("lungo.wav") + "' '" + dir.File("corto.wav") + "'",
                       err, dir);
     EXPECT_EQ(code, 1);
-    EXPECT_NE(err.find("lungo.wav\": Cannot write file"), std::string::npos) << err;
-    EXPECT_NE(err.find("No space left on device"), std::string::npos) << err;
+    EXPECT_NE(err.find("lungo.wav\": "), std::string::npos) << err;
+    EXPECT_NE(err.find("il disco è pieno"), std::string::npos) << err;
     EXPECT_FALSE(FileExists(disk.Path() + "/lungo.ogg"));
     EXPECT_TRUE(DecodeOgg(disk.Path() + "/corto.ogg").ok); // the space freed went to the next file
 }

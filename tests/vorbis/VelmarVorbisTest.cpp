@@ -201,7 +201,7 @@ TEST(VelmarVorbis, FailedRunsLeaveNoFileAndReportTheReason)
     const std::vector<Case> cases = {
         {"bad input", std::vector<uint8_t>(50, 'x'), dir.File("a.ogg"), "not a RIFF/WAVE file"},
         {"no output name", good, "", "File name is not assigned."},
-        {"folder missing", good, dir.File("missing/a.ogg"), "Cannot create file"},
+        {"folder missing", good, dir.File("missing/a.ogg"), "la cartella non esiste"},
     };
     for (const Case& k : cases) {
         SCOPED_TRACE(k.name);
@@ -240,7 +240,7 @@ TEST(VelmarVorbis, ShortWritesFailTheRun)
         FullDisk disk(limit);
         Chain c(dir.File("in.wav"), "", 44100);
         c.vorbis->SetStream(&disk);
-        EXPECT_EQ(c.Run(), "Stream write error");
+        EXPECT_EQ(c.Run(), "impossibile scrivere il file: scrittura incompleta");
     }
 }
 

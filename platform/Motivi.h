@@ -1,0 +1,65 @@
+// Every reason a user can read, in Italian, in one table: the command line
+// and the window say the same thing about the same file.
+#pragma once
+
+#include <string>
+
+namespace velmar {
+
+enum class TMotivo {
+    Nessuno,
+    // The file system (from errno).
+    FileInesistente,
+    CartellaInesistente,
+    PermessoNegato,
+    DiscoPieno,
+    QuotaEsaurita,
+    ECartella,
+    NonCartella,
+    SolaLettura,
+    NomeTroppoLungo,
+    TroppiFileAperti,
+    FileTroppoGrande,
+    ErroreDisco,
+    ErroreSistema,      // Dettaglio: the errno value
+    // What could not be done with a file (Dettaglio: the cause).
+    AperturaImpossibile,
+    LetturaImpossibile,
+    ScritturaImpossibile,
+    CreazioneImpossibile,
+    RinominaImpossibile,
+    CartellaImpossibile,
+    FileCambiato,
+    FineInattesa,
+    // The WAVE file's contents.
+    NonWave,
+    SenzaFormato,
+    SenzaDati,
+    FormatoNonSupportato,  // Dettaglio: the format's name and tag
+    DatiDanneggiati,       // Dettaglio: what is wrong
+    CanaliNonValidi,       // Dettaglio: the count
+    FrequenzaNonValida,    // Dettaglio: the rate in Hz
+    AmpiezzaNonSupportata, // Dettaglio: bits per sample
+    EstensibileDanneggiato,
+    // Warnings about a file that was encoded.
+    Troncato,              // Dettaglio: "5,0 s dei 20,0 s dichiarati"
+    // Encoding and checking.
+    LibreriaMancante,      // Dettaglio: the library's file name
+    CodificatoreRifiuta,   // Dettaglio: channels, rate and quality
+    LunghezzaErrata,       // Dettaglio: what was counted against what
+    VerificaFallita,       // Dettaglio: what the decoder found
+    UscitaUgualeIngresso,
+    UscitaDoppia,          // Dettaglio: the other input
+    CommentoImpossibile,
+    Interrotto,
+};
+
+// The reason's text; Dettaglio fills its "%s" where it has one.
+std::string TestoMotivo(TMotivo Motivo, const std::string& Dettaglio = {});
+
+// The reason for an errno value left by a file operation.
+TMotivo MotivoErrno(int Errno);
+// TestoMotivo(MotivoErrno(Errno)) with the errno value where it has no name.
+std::string TestoErrno(int Errno);
+
+} // namespace velmar
