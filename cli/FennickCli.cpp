@@ -1,9 +1,7 @@
 #include "cli/FennickCli.h"
 
+#include "pipeline/VelmarBatch.h"
 #include "platform/XdgDirs.h"
-#include "sources/VelmarConverters.h"
-#include "sources/VelmarWave.h"
-#include "vorbis/VelmarOggVorbis.h"
 #include "vorbis/VelmarVorbis.h"
 
 #include <algorithm>
@@ -14,7 +12,6 @@
 #include <map>
 #include <mutex>
 #include <ostream>
-#include <set>
 #include <thread>
 
 namespace velmar::cli {
@@ -102,65 +99,6 @@ private:
     std::chrono::steady_clock::time_point FLast{};
     size_t FWidth = 0;
 };
-
-// Runs one file through its own chain; returns the failure, empty on success.
-std::string EncodeFile(const std::string& In, const std::string& Out, const TOptions& O, TProgressLine& Progress)
-{
-    TComponent root;
-    auto* wave = TComponent::Create<TVelmarWaveIn>(&root);
-    auto* rate = TComponent::Create<TVelmarRateConverter>(&root);
-    auto* vorbis = TComponent::Create<TVelmarVorbisOut>(&root);
-    wave->SetFileName(In);
-    wave->SetLoop(false);
-    rate->SetInput(wave);
-    rate->SetOutSampleRate(O.Rate);
-    rate->SetAltaQualita(O.HighQualityResampling);
-    vorbis->SetInput(rate);
-    vorbis->SetFileName(Out);
-    vorbis->SetCompression(static_cast<float>(O.Quality) / 10.0f);
-
-    std::mutex lock;
-    std::condition_variable ended;
-    bool finished = false;
-    std::string error;
-    auto finish = [&](const std::string& Error) {
-        std::lock_guard<std::mutex> g(lock);
-        error = Error;
-        finished = true;
-        ended.notify_all();
-    };
-    vorbis->OnProgress = [&](TComponent*) { Progress.Set(In, vorbis->Progress()); };
-    vorbis->OnDone = [&](TComponent*) { finish({}); };
-    vorbis->OnThreadException = [&](TComponent*, const std::exception& E) {
-        finish(E.what()[0] ? E.what() : "errore sconosciuto");
-    };
-    vorbis->Run();
-    std::unique_lock<std::mutex> g(lock);
-    ended.wait(g, [&] { return finished; });
-    return error;
-}
-
-// Writes the comment every produced file carries, as the wizard does.
-std::string Tag(const std::string& Out)
-{
-    TVelmarOggVorbis oggo;
-    oggo.SetNomedelfile(Out);
-    oggo.SetCommento("Codificato con Velmar Fennick");
-    if (!oggo.WriteTags(Out))
-        return "impossibile scrivere il commento in \"" + Out + "\"";
-    return {};
-}
-
-// Why Out may not be written for In, or empty.
-std::string CheckTarget(const std::string& In, const std::string& Out, std::set<std::string>& Taken)
-{
-    std::error_code ec;
-    if (std::filesystem::exists(Out, ec) && std::filesystem::equivalent(In, Out, ec))
-        return "il file di uscita coincide con il file di ingresso";
-    if (!Taken.insert(Out).second)
-        return "il file di uscita \"" + Out + "\" è già prodotto da un altro file della lista";
-    return {};
-}
 
 } // namespace
 
@@ -251,14 +189,6 @@ bool ParseOptions(const std::vector<std::string>& Args, TOptions& O, std::string
     return true;
 }
 
-std::string OutputNameFor(const std::string& Input, const std::string& OutDir)
-{
-    std::string name = BaseName(Input);
-    auto dot = name.find_last_of('.');
-    name = (dot == std::string::npos ? name : name.substr(0, dot)) + ".ogg";
-    return OutDir + "/" + name;
-}
-
 int RunBatch(const TOptions& O, std::ostream& Err, bool ShowProgress)
 {
     LoadCodecLibraries();
@@ -269,42 +199,34 @@ int RunBatch(const TOptions& O, std::ostream& Err, bool ShowProgress)
         return 1;
     }
 
-    std::vector<std::pair<std::string, std::string>> work; // input, reason it cannot run
-    std::set<std::string> taken;
-    for (const std::string& f : O.Files)
-        work.emplace_back(f, CheckTarget(f, OutputNameFor(f, outDir), taken));
-
-    std::atomic<size_t> next{0};
+    TEncodeSettings settings;
+    settings.Compression = static_cast<float>(O.Quality) / 10.0f;
+    settings.OutSampleRate = O.Rate;
+    settings.HighQualityResampling = O.HighQualityResampling;
     std::atomic<bool> anyFailed{false};
-    auto worker = [&] {
-        for (size_t i; (i = next++) < work.size();) {
-            const auto& [in, refusal] = work[i];
-            std::string error = refusal;
-            if (error.empty()) {
-                try {
-                    const std::string out = OutputNameFor(in, outDir);
-                    error = EncodeFile(in, out, O, progress);
-                    if (error.empty())
-                        error = Tag(out);
-                } catch (const std::exception& e) {
-                    error = e.what();
-                }
-            }
-            progress.Remove(in);
-            if (!error.empty()) {
-                anyFailed = true;
-                progress.Line("fennick-cli: impossibile codificare \"" + in + "\": " + error);
-            }
+    TVelmarBatch::TEvents events;
+    events.OnProgress = [&](size_t i, int Percent) { progress.Set(O.Files[i], Percent); };
+    events.OnEnd = [&](size_t i, TEncodeResult& r) {
+        const std::string& in = O.Files[i];
+        progress.Remove(in);
+        if (r.Outcome == TEncodeOutcome::Failed) {
+            anyFailed = true;
+            progress.Line("fennick-cli: impossibile codificare \"" + in + "\": " + r.Reason);
+            return;
         }
+        for (const std::string& w : r.Warnings)
+            progress.Line("fennick-cli: attenzione: \"" + in + "\" " + w);
+        if (!r.Tagged)
+            anyFailed = true;
     };
     unsigned jobs = O.Jobs > 0 ? unsigned(O.Jobs) : std::max(1u, std::thread::hardware_concurrency());
-    jobs = std::min<unsigned>(jobs, static_cast<unsigned>(work.size()));
-    std::vector<std::thread> pool;
-    for (unsigned j = 1; j < jobs; ++j)
-        pool.emplace_back(worker);
-    worker();
-    for (auto& t : pool)
-        t.join();
+    {
+        TVelmarBatch batch(settings, std::min<unsigned>(jobs, static_cast<unsigned>(O.Files.size())), false, events);
+        for (const std::string& f : O.Files)
+            batch.Add(f, outDir);
+        batch.Close();
+        batch.Wait();
+    }
     progress.Finish();
     return anyFailed ? 1 : 0;
 }

@@ -24,10 +24,6 @@ struct TOptions {
 bool ParseOptions(const std::vector<std::string>& Args, TOptions& Options, std::string& Error);
 std::string UsageText();
 
-// The output file for Input: OutDir + "/" + its name with the extension
-// (from the last dot of the name) replaced by "ogg".
-std::string OutputNameFor(const std::string& Input, const std::string& OutDir);
-
 // Encodes every file; failures are written to Err one line each. Progress
 // goes to Err when Progress is set. Returns the process exit code (0 or 1).
 int RunBatch(const TOptions& Options, std::ostream& Err, bool Progress);

@@ -51,9 +51,12 @@ const TRiga Tabella[] = {
     {TMotivo::LunghezzaErrata, "la lunghezza codificata non torna: %s"},
     {TMotivo::VerificaFallita, "la verifica del file prodotto è fallita: %s"},
     {TMotivo::UscitaUgualeIngresso, "il file di uscita coincide con il file di ingresso"},
-    {TMotivo::UscitaDoppia, "il file di uscita è già prodotto da %s"},
-    {TMotivo::CommentoImpossibile, "impossibile scrivere il commento: %s"},
+    {TMotivo::UscitaDoppia, "è salvato come %s: il nome è già usato da un altro file della lista"},
+    {TMotivo::CommentoImpossibile, "è senza il commento: %s"},
+    {TMotivo::IntestazioneBloccata, "l'intestazione del file non si può riscrivere"},
     {TMotivo::Interrotto, "interrotto"},
+    {TMotivo::MemoriaEsaurita, "memoria insufficiente"},
+    {TMotivo::ErroreInterno, "errore interno: %s"},
 };
 
 } // namespace

@@ -41,7 +41,8 @@ enum class TMotivo {
     FrequenzaNonValida,    // Dettaglio: the rate in Hz
     AmpiezzaNonSupportata, // Dettaglio: bits per sample
     EstensibileDanneggiato,
-    // Warnings about a file that was encoded.
+    // Warnings about a file that was encoded: they follow its quoted name
+    // ("\"x.wav\" è troncato: ...").
     Troncato,              // Dettaglio: "5,0 s dei 20,0 s dichiarati"
     // Encoding and checking.
     LibreriaMancante,      // Dettaglio: the library's file name
@@ -49,9 +50,12 @@ enum class TMotivo {
     LunghezzaErrata,       // Dettaglio: what was counted against what
     VerificaFallita,       // Dettaglio: what the decoder found
     UscitaUgualeIngresso,
-    UscitaDoppia,          // Dettaglio: the other input
-    CommentoImpossibile,
+    UscitaDoppia,          // a warning; Dettaglio: the name given instead
+    CommentoImpossibile,   // a warning; Dettaglio: why
+    IntestazioneBloccata,
     Interrotto,
+    MemoriaEsaurita,
+    ErroreInterno,         // Dettaglio: what the program found
 };
 
 // The reason's text; Dettaglio fills its "%s" where it has one.

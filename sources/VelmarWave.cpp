@@ -239,6 +239,18 @@ int TVelmarWaveIn::FillBlock()
     return static_cast<int>(samples * 2);
 }
 
+TWaveDescription TVelmarWaveIn::Description()
+{
+    OpenSource();
+    TWaveDescription d;
+    d.Channels = FChan;
+    d.SampleRate = FSR;
+    d.Size = Size();
+    d.Frames = FChan > 0 ? Size() / (2 * FChan) : -1;
+    CloseSource();
+    return d;
+}
+
 int TVelmarWaveIn::ReadData(void* Buffer, int BufferSize)
 {
     if (!FBusy)

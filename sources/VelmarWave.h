@@ -9,6 +9,17 @@
 
 namespace velmar {
 
+// What a WAVE file's header says, read once per file name.
+struct TWaveDescription {
+    int Channels = 0;
+    int SampleRate = 0;
+    TSampleFormat Format = TSampleFormat::Int16; // what ReadData hands out
+    int64_t Size = -1;           // bytes one read cycle hands out; -1 when not known before decoding
+    int64_t Frames = -1;         // frames the file holds (what will be handed out); -1 when not known
+    int64_t DeclaredFrames = -1; // frames the header declares; -1 when it declares none; > Frames: cut short
+    TStringList Tags;            // "NAME=value" lines, valid UTF-8
+};
+
 // Reads a RIFF/WAVE file (or a stream handed in) and hands out its samples
 // as signed 16-bit PCM in blocks of at most 32768 bytes.
 //
@@ -32,6 +43,10 @@ public:
     ~TVelmarWaveIn() override;
 
     int ReadData(void* Buffer, int BufferSize) override;
+
+    // The description of FileName (or the stream handed in); raises what
+    // BeginRead would raise for a file it cannot read.
+    TWaveDescription Description();
 
 protected:
     void OpenSource() override;

@@ -167,12 +167,29 @@ void TVelmarVorbisOut::WriteHeaders()
         WritePage(c.Page);
 }
 
+void TVelmarVorbisOut::Discard()
+{
+    FDiscard = true;
+    Stop();
+}
+
+std::string TVelmarVorbisOut::PartName() const
+{
+    std::lock_guard<std::mutex> lock(FPartLock);
+    return FPartName;
+}
+
 void TVelmarVorbisOut::PrepareOutput()
 {
+    FDiscard = false;
     try {
         if (!FStreamAssigned) {
             if (FFileName.empty())
                 throw VelmarException("File name is not assigned.");
+            {
+                std::lock_guard<std::mutex> lock(FPartLock);
+                FPartName = FFileName + PartSuffix;
+            }
             FFileStream = std::make_unique<TFileStream>(FFileName + PartSuffix, TFileMode::fmCreate);
             FStream = FFileStream.get();
         }
@@ -240,6 +257,8 @@ bool TVelmarVorbisOut::OutputStep(bool Abort)
     ReportProgress();
     if (FEndOfStream)
         return false;
+    if (Abort && FDiscard)
+        return false;
     if (Abort) {
         // A stopped file still ends as a complete stream.
         VC::vorbis_analysis_wrote(&FCodec->Dsp, 0);
@@ -268,7 +287,7 @@ void TVelmarVorbisOut::FinishOutput()
             failure = std::current_exception();
         }
     }
-    const bool complete = FEndOfStream && !failure;
+    const bool complete = FEndOfStream && !failure && !FDiscard;
     ReleaseRun();
     if (part.empty())
         return;
@@ -276,7 +295,9 @@ void TVelmarVorbisOut::FinishOutput()
         std::remove(part.c_str());
         std::rethrow_exception(failure);
     }
-    if (complete && std::rename(part.c_str(), FFileName.c_str()) != 0) {
+    if (!complete || !FRenameWhenDone)
+        return;
+    if (std::rename(part.c_str(), FFileName.c_str()) != 0) {
         const std::string reason = TestoErrno(errno);
         std::remove(part.c_str());
         throw EStreamError(TMotivo::RinominaImpossibile, FFileName, reason);
@@ -298,7 +319,7 @@ void TVelmarVorbisOut::ReleaseRun()
     }
     FComments.clear();
     FCodec.reset();
-    if (!part.empty() && !FEndOfStream && IsRegularFile(part))
+    if (!part.empty() && (!FEndOfStream || FDiscard) && IsRegularFile(part))
         std::remove(part.c_str());
 }
 

@@ -8,7 +8,10 @@
 #include "vorbis/ogg.h"
 
 #include <array>
+#include <atomic>
 #include <memory>
+#include <mutex>
+#include <string>
 
 namespace velmar {
 
@@ -50,6 +53,17 @@ public:
     float Compression() const { return FCompression; }
     void SetCompression(float Value) { FCompression = Value; }
 
+    // Ends the run like Stop, but what it wrote is removed instead of taking
+    // FileName; a file already at FileName stays as it was. Any thread.
+    void Discard();
+    // False: a complete stream is left in its temporary file (PartName)
+    // instead of being renamed to FileName, for the caller to finish (tag,
+    // check) and rename. True by default.
+    bool RenameWhenDone() const { return FRenameWhenDone; }
+    void SetRenameWhenDone(bool Value) { FRenameWhenDone = Value; }
+    // The temporary file of the last run; valid from Run until the next Run.
+    std::string PartName() const;
+
 protected:
     bool OutputStep(bool Abort) override;
     void FinishOutput() override;
@@ -71,6 +85,10 @@ private:
     int32_t FSerial = 0;
     float FCompression = 0.4f;
     bool FEndOfStream = false;
+    bool FRenameWhenDone = true;
+    std::atomic<bool> FDiscard{false};
+    mutable std::mutex FPartLock;
+    std::string FPartName;
     int FChannels = 0;
     alignas(8) std::array<uint8_t, PcmBufferSize> FPcm{};
     std::unique_ptr<TCodecState> FCodec;        // for the length of a run

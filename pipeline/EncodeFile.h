@@ -1,0 +1,117 @@
+// "Encode this file": one WAVE file through reader -> rate converter ->
+// Vorbis encoder -> comment, the one operation both front ends call.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <mutex>
+#include <set>
+#include <string>
+#include <vector>
+
+namespace velmar {
+
+class TVelmarVorbisOut;
+
+// The comment every produced file carries.
+inline constexpr const char* CommentoFennick = "Codificato con Velmar Fennick";
+
+// What the user chose; the same for every file of a batch.
+struct TEncodeSettings {
+    float Compression = 0.4f;          // Vorbis quality, 0.1 to 0.9
+    int OutSampleRate = 44100;
+    bool HighQualityResampling = true; // libsoxr; false: the fast kernel
+    std::string Comment = CommentoFennick; // written as COMMENT once the file is complete
+    bool CarryTags = true;             // the source's title, artist, ... into the stream
+};
+
+// How a run is asked to end before its input does.
+enum class TStopMode {
+    None,
+    KeepTagged,   // the part written stays, a complete stream, with the comment
+    KeepUntagged, // the part written stays, a complete stream, without the comment
+    Discard,      // nothing stays: no output, no temporary file; an earlier file is untouched
+};
+
+enum class TEncodeOutcome {
+    Done,     // the whole input encoded, tagged (and verified when asked)
+    Stopped,  // ended on request, the part written kept (KeepTagged / KeepUntagged)
+    Discarded,// ended on request, nothing written
+    Failed,   // Reason says why; nothing written, an earlier file is untouched
+};
+
+struct TEncodeResult {
+    TEncodeOutcome Outcome = TEncodeOutcome::Failed;
+    std::string Output;
+    // Failed: the cause in Italian; it names a file only when that is not
+    // the input (the output, say), since callers name the input themselves.
+    std::string Reason;
+    // Things the user should know about a file that was written, in
+    // Italian ("è troncato: 5,0 s dei 20,0 s dichiarati").
+    std::vector<std::string> Warnings;
+    bool Tagged = false;   // the comment was written
+    // EncodeToPart only: the finished stream, not yet renamed to Output.
+    std::string Part;
+};
+
+// Asks a running EncodeFile to end. Any thread; the first request wins.
+// Lifetime: outlives the EncodeFile call it is handed to.
+class TEncodeControl {
+public:
+    void Stop(TStopMode Mode);
+    TStopMode Mode() const { return FMode.load(); }
+
+    // For EncodeToPart: the output a request is passed on to while it runs.
+    void Attach(TVelmarVorbisOut* Output);
+    void Detach();
+
+private:
+    std::atomic<TStopMode> FMode{TStopMode::None};
+    std::mutex FLock;
+    TVelmarVorbisOut* FOutput = nullptr;
+};
+
+// Encodes Input into Output and writes the comment, returning when all is
+// done: EncodeToPart, then CommitPart.
+TEncodeResult EncodeFile(const std::string& Input, const std::string& Output, const TEncodeSettings& Settings,
+                         TEncodeControl* Control = nullptr, const std::function<void(int Percent)>& OnProgress = {});
+
+// Encodes Input and writes the comment into a hidden temporary file beside
+// Output (Part); Output itself is not touched, so a caller can decide later
+// whether the file takes its name (CommitPart) or goes (DiscardPart).
+// Blocks the calling thread (never call it on a GUI thread): the audio work
+// runs on an encoder thread of its own, which also calls OnProgress
+// (percent of the input, when it changes). Never raises: every failure is
+// in the result, and a failed or discarded file leaves nothing behind. The
+// codec libraries must be loaded (LoadCodecLibraries). Control may be null.
+TEncodeResult EncodeToPart(const std::string& Input, const std::string& Output, const TEncodeSettings& Settings,
+                           TEncodeControl* Control = nullptr,
+                           const std::function<void(int Percent)>& OnProgress = {});
+
+// Renames Result.Part over Result.Output (an earlier file is replaced whole
+// or not at all). On failure the part is removed and Result becomes Failed.
+// Does nothing without a part. Any thread; a rename, no audio work.
+void CommitPart(TEncodeResult& Result);
+// Removes Result.Part; Result becomes Discarded.
+void DiscardPart(TEncodeResult& Result);
+
+// The output file for Input in Folder: its name with the extension (from
+// the last dot of the name, when there is one) replaced by "ogg".
+std::string OutputNameFor(const std::string& Input, const std::string& Folder);
+
+// The output names of one batch: no two inputs are written onto one output.
+// A name already given to another input of the batch becomes "Name (2).ogg",
+// "Name (3).ogg", ...; the caller tells the user. Any thread.
+class TOutputNames {
+public:
+    // The output for Input in Folder. Renamed: the name the rule gave, when
+    // another input of the batch already has it (else empty).
+    std::string Claim(const std::string& Input, const std::string& Folder, std::string* Renamed = nullptr);
+
+private:
+    std::mutex FLock;
+    std::set<std::string> FTaken;
+};
+
+} // namespace velmar

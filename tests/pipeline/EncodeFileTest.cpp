@@ -1,0 +1,135 @@
+#include "pipeline/EncodeFile.h"
+
+#include "vorbis/VelmarVorbis.h"
+
+#include "TestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <dirent.h>
+
+using namespace velmar;
+using namespace testing_support;
+
+namespace {
+
+std::vector<std::string> FolderEntries(const std::string& Path)
+{
+    std::vector<std::string> names;
+    if (DIR* d = ::opendir(Path.c_str())) {
+        while (dirent* e = ::readdir(d))
+            if (std::string(e->d_name) != "." && std::string(e->d_name) != "..")
+                names.push_back(e->d_name);
+        ::closedir(d);
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+bool HasComment(const DecodedOgg& D)
+{
+    return std::find(D.comments.begin(), D.comments.end(), "COMMENT=Codificato con Velmar Fennick") !=
+           D.comments.end();
+}
+
+} // namespace
+
+TEST(EncodeFile, OutputNamesReplaceTheExtensionAndNeverMeet)
+{
+    struct Case {
+        const char* in;
+        const char* out;
+    };
+    const Case cases[] = {
+        {"/a/b/Brano.wav", "/o/Brano.ogg"}, {"Brano.WAV", "/o/Brano.ogg"}, {"Brano.wave", "/o/Brano.ogg"},
+        {"Brano", "/o/Brano.ogg"},          {"/x.y/Brano", "/o/Brano.ogg"}, {"a.b.wav", "/o/a.b.ogg"},
+    };
+    for (const Case& k : cases)
+        EXPECT_EQ(OutputNameFor(k.in, "/o"), k.out) << k.in;
+
+    TOutputNames names;
+    std::string renamed;
+    EXPECT_EQ(names.Claim("/a/x.wav", "/o", &renamed), "/o/x.ogg");
+    EXPECT_EQ(renamed, "");
+    EXPECT_EQ(names.Claim("/b/x.wav", "/o", &renamed), "/o/x (2).ogg");
+    EXPECT_EQ(renamed, "/o/x.ogg");
+    EXPECT_EQ(names.Claim("/c/x.WAV", "/o"), "/o/x (3).ogg");
+    EXPECT_EQ(names.Claim("/c/x.wav", "/p"), "/p/x.ogg");
+}
+
+// Every way a run ends: what stays on disk, and that a file already at the
+// output's name is replaced whole or not at all.
+TEST(EncodeFile, EachEndLeavesWhatItPromises)
+{
+    LoadCodecLibraries();
+    struct Case {
+        const char* name;
+        TStopMode stop;          // asked at the first progress report
+        bool goodInput;
+        TEncodeOutcome outcome;
+        bool outputReplaced;
+        bool tagged;
+    };
+    const Case cases[] = {
+        {"to the end", TStopMode::None, true, TEncodeOutcome::Done, true, true},
+        {"skipped", TStopMode::KeepTagged, true, TEncodeOutcome::Stopped, true, true},
+        {"cancelled, shown", TStopMode::KeepUntagged, true, TEncodeOutcome::Stopped, true, false},
+        {"cancelled, in the background", TStopMode::Discard, true, TEncodeOutcome::Discarded, false, false},
+        {"missing input", TStopMode::None, false, TEncodeOutcome::Failed, false, false},
+    };
+    const std::vector<uint8_t> earlier = {'e', 'a', 'r', 'l', 'i', 'e', 'r'};
+    for (const Case& k : cases) {
+        SCOPED_TRACE(k.name);
+        TempDir dir;
+        const std::string in = dir.File("in/brano.wav"), out = dir.File("out/brano.ogg");
+        ASSERT_EQ(std::system(("mkdir -p " + dir.File("in") + " " + dir.File("out")).c_str()), 0);
+        if (k.goodInput)
+            WriteBytes(in, MakeWav16(Sine(44100 * 20, 44100, {440, 660}, 0.3), 2, 44100));
+        WriteBytes(out, earlier);
+        TEncodeControl control;
+        TEncodeSettings settings;
+        settings.OutSampleRate = 22050;
+        const TEncodeResult r = EncodeFile(in, out, settings, &control, [&](int Percent) {
+            if (Percent > 0 && k.stop != TStopMode::None)
+                control.Stop(k.stop);
+        });
+        EXPECT_EQ(r.Outcome, k.outcome) << r.Reason;
+        EXPECT_EQ(FolderEntries(dir.File("out")), std::vector<std::string>{"brano.ogg"}); // no temporary left
+        const DecodedOgg d = DecodeOgg(out);
+        if (!k.outputReplaced) {
+            EXPECT_EQ(ReadBytes(out), earlier);
+            continue;
+        }
+        ASSERT_TRUE(d.ok);
+        EXPECT_TRUE(ScanOggPages(out).ok && ScanOggPages(out).lastIsEos);
+        EXPECT_EQ(HasComment(d), k.tagged);
+        EXPECT_EQ(r.Tagged, k.tagged);
+        EXPECT_EQ(d.rate, 22050);
+        if (k.stop == TStopMode::None)
+            EXPECT_EQ(d.pcmTotal, 22050 * 20);
+        else
+            EXPECT_LT(d.pcmTotal, 22050 * 20);
+    }
+}
+
+TEST(EncodeFile, AHeldFileTakesItsNameOnlyWhenCommitted)
+{
+    LoadCodecLibraries();
+    TempDir dir;
+    const std::string in = dir.File("a.wav"), out = dir.File("a.ogg");
+    WriteBytes(in, MakeWav16(Sine(8000, 8000, {440}), 1, 8000));
+    TEncodeSettings settings;
+    settings.OutSampleRate = 8000;
+
+    TEncodeResult kept = EncodeToPart(in, out, settings);
+    ASSERT_EQ(kept.Outcome, TEncodeOutcome::Done) << kept.Reason;
+    EXPECT_FALSE(FileExists(out));
+    EXPECT_TRUE(HasComment(DecodeOgg(kept.Part)));
+    CommitPart(kept);
+    EXPECT_TRUE(HasComment(DecodeOgg(out)));
+
+    TEncodeResult dropped = EncodeToPart(in, dir.File("b.ogg"), settings);
+    DiscardPart(dropped);
+    EXPECT_EQ(dropped.Outcome, TEncodeOutcome::Discarded);
+    EXPECT_EQ(FolderEntries(dir.Path()), (std::vector<std::string>{"a.ogg", "a.wav"}));
+}
