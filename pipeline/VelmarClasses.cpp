@@ -292,7 +292,6 @@ void TVelmarOutput::Notification(TComponent* AComponent, TOperation Operation)
             Stop();
             std::unique_lock<std::mutex> lock(FIdleLock);
             FIdle.wait(lock, [this] { return !FBusy.load(); });
-            FDetaching = false;
             // Links that kept the input while it was read may let it go now.
             for (TVelmarInput* in = FInput; in; in = in->Upstream())
                 if (in->Upstream() == AComponent)
@@ -300,6 +299,7 @@ void TVelmarOutput::Notification(TComponent* AComponent, TOperation Operation)
         }
         if (AComponent == FInput)
             SetInput(nullptr);
+        FDetaching = false; // a run started from OnDone meanwhile was refused
     }
     TComponent::Notification(AComponent, Operation);
 }

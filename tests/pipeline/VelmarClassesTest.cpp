@@ -346,7 +346,7 @@ TEST(VelmarOutput, RemovingAnInputARunReadsStopsTheRunFirst)
         out->Run();
         std::this_thread::sleep_for(10ms);
         owner.DestroyComponent(in); // freed here: a later read would be caught by the sanitizers
-        EXPECT_EQ(ev.done, 1);
+        EXPECT_TRUE(ev.WaitFor(ev.done, 1));
         EXPECT_FALSE(out->Busy());
         EXPECT_EQ(behindALink ? link->Source : out->Input(), nullptr);
     }
