@@ -1,10 +1,18 @@
 # The .deb: `cpack -G DEB` in the build folder (tools/deb builds and checks it).
 set(CPACK_PACKAGE_NAME velmar-fennick)
 set(CPACK_PACKAGE_VENDOR "Velmar Systems, Inc.")
-set(CPACK_PACKAGE_CONTACT "Velmar Systems, Inc. <supporto@velmarsystems.example>")
+# No comma in the name: Debian reads one as a second contact.
+set(CPACK_PACKAGE_CONTACT "Velmar Systems Inc. <supporto@velmarsystems.example>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "convertitore da Audio Wave a Ogg Vorbis")
 set(CPACK_PACKAGE_DESCRIPTION
-    "Velmar Fennick converte in serie file Audio Wave (.wav) in file Ogg Vorbis, con una procedura guidata in tre passi (fennick) o dalla riga di comando (fennick-cli). I file prodotti stanno nella cartella Musica dei documenti.")
+    "Velmar Fennick converte file Audio Wave (.wav) in file Ogg Vorbis, molti
+alla volta: con una procedura guidata in italiano, in tre passi (fennick),
+o dalla riga di comando (fennick-cli), che codifica più file insieme.
+.
+Legge il PCM, i campioni in virgola mobile e i Wave compressi (IMA e MS
+ADPCM, mu-law, A-law, GSM 6.10); cambia la velocità del campione con
+libsoxr. I file prodotti stanno nella cartella Musica dei documenti e
+portano il commento “Codificato con Velmar Fennick”.")
 set(CPACK_PACKAGE_HOMEPAGE_URL "https://www.velmarsystems.example/")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)
