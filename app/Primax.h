@@ -52,9 +52,13 @@ class TVelmarWebLabel;
 // (Persona.Personale + "/Musica") is made with its parents, the wizard is
 // put on page 0, and the command line (the parameters without the
 // program's name, as raw bytes) is read into RigaComando and FileComando.
-// The first show runs FormShow (a command-line file that exists opens on
-// step 2 and the program then closes at the end of its run); the first
-// activation gives the start settings (quality 4, "44.100 Hz").
+// The first show runs FormShow: when the parameters joined with blanks
+// name an existing file (a path split at its blanks comes back whole),
+// that file opens on step 2; otherwise every parameter that names an
+// existing file does, in the order given (a file manager's %F passes each
+// selected file whole). Opened so, the program closes at the end of its
+// run. The first activation gives the start settings (quality 4,
+// "44.100 Hz").
 //
 // The run: Go encodes entry 0 of `Lista` through Wave -> Rate -> Vorbis
 // into CartellaMusica, the output named like the input with its extension
@@ -67,12 +71,14 @@ class TVelmarWebLabel;
 // entry dropped, and the run goes on.
 //
 // Closing: FormCloseQuery asks only while page 3 is shown; every close
-// writes the desktop entry of the file manager's command (Aggiornoregistro).
+// writes the per-user desktop entry of the file manager's command
+// (Aggiornoregistro), unless the program is an installed one whose system
+// entry offers it already: then an old per-user entry is removed instead.
 // Destroying the window stops a running encoder; the file in progress is
 // ended as a complete stream.
 //
 // Test seams: `Messaggio` takes an answer hook; SetApriHook replaces the
-// open dialog. Lifecycle: a top-level widget; it owns every control and
+// open dialog; SetCartellaProgramma the running program's folder. Lifecycle: a top-level widget; it owns every control and
 // component. Thread: GUI thread only.
 class TPrima : public QWidget {
     Q_OBJECT
@@ -84,6 +90,8 @@ public:
     ~TPrima() override;
 
     void SetApriHook(TApriHook Hook) { FApriHook = std::move(Hook); }
+    // Folder ends in "/"; by default the running program's.
+    void SetCartellaProgramma(const QString& Folder) { FCartellaProgramma = Folder; }
 
     // The output path for an input path.
     std::string NomeUscita(const std::string& Input) const;
@@ -144,6 +152,8 @@ public:
     std::string CartellaMusica;
     std::string RigaComando;
     std::string FileComando;
+    // What FormShow opened from the command line, in list order.
+    std::vector<std::string> FileDaAprire;
 
     // ---- controls -------------------------------------------------------------
     QWidget* Forma;
@@ -231,10 +241,18 @@ private:
     TComponent FComponenti;
     std::vector<std::string> FParametri;
     TApriHook FApriHook;
+    QString FCartellaProgramma;
     bool FMostrata = false;
     bool FAttivata = false;
     bool FChiusa = false;
 };
+
+// Whether the program in Folder (ending in "/") is an installed one that
+// the desktop offers through its system entry velmar-fennick.desktop: the
+// install's data folder (Folder + DatiDaProgrammi) holds that entry and is
+// one of the data folders the desktop reads ($XDG_DATA_HOME and
+// $XDG_DATA_DIRS, default /usr/local/share:/usr/share).
+bool Installato(const QString& Folder);
 
 // The Exec value of the desktop entry for a program in Folder (ending in
 // "/"): the quoted path of Folder + "fennick", escaped as desktop entries
