@@ -7,9 +7,13 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <condition_variable>
+#include <filesystem>
+#include <thread>
 #include <mutex>
+#include <set>
 
 using namespace velmar;
 using namespace testing_support;
@@ -17,10 +21,11 @@ using namespace std::chrono_literals;
 
 namespace {
 
-// The chain of the wizard, on one file, waiting for the run's end.
+// The chain of the wizard, on one file (or on an input the test builds),
+// waiting for the run's end.
 struct Chain {
     TComponent owner;
-    TVelmarWaveIn* wave;
+    TVelmarWaveIn* wave = nullptr;
     TVelmarRateConverter* rate;
     TVelmarVorbisOut* vorbis;
     std::mutex m;
@@ -29,13 +34,18 @@ struct Chain {
     std::string error;
 
     Chain(const std::string& in, const std::string& out, int outRate, float quality = 0.4f)
+        : Chain(nullptr, out, outRate, quality)
     {
-        LoadCodecLibraries();
         wave = TComponent::Create<TVelmarWaveIn>(&owner);
-        rate = TComponent::Create<TVelmarRateConverter>(&owner);
-        vorbis = TComponent::Create<TVelmarVorbisOut>(&owner);
         wave->SetFileName(in);
         rate->SetInput(wave);
+    }
+    Chain(TVelmarInput* source, const std::string& out, int outRate, float quality = 0.4f)
+    {
+        LoadCodecLibraries();
+        rate = TComponent::Create<TVelmarRateConverter>(&owner);
+        vorbis = TComponent::Create<TVelmarVorbisOut>(&owner);
+        rate->SetInput(source);
         rate->SetOutSampleRate(outRate);
         vorbis->SetInput(rate);
         vorbis->SetFileName(out);
@@ -43,6 +53,7 @@ struct Chain {
         vorbis->OnDone = [this](TComponent*) { End({}); };
         vorbis->OnThreadException = [this](TComponent*, const std::exception& e) { End(e.what()); };
     }
+    ~Chain() { owner.DestroyComponent(vorbis); } // before the input it may pull from
     void End(const std::string& e)
     {
         std::lock_guard<std::mutex> g(m);
@@ -54,12 +65,33 @@ struct Chain {
     std::string Run()
     {
         vorbis->Run();
+        return Wait();
+    }
+    std::string Wait()
+    {
         std::unique_lock<std::mutex> g(m);
         EXPECT_TRUE(cv.wait_for(g, 60s, [this] { return ended; }));
         ended = false;
         return error;
     }
 };
+
+// The names in a folder, sorted.
+std::vector<std::string> Listing(const std::string& Dir)
+{
+    std::vector<std::string> names;
+    for (const auto& e : std::filesystem::directory_iterator(Dir))
+        names.push_back(e.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+// For each Vorbis channel, the WAVE channel it carries.
+int WaveChannel(int Channels, int Vorbis)
+{
+    static const int c3[] = {0, 2, 1}, c6[] = {0, 2, 1, 4, 5, 3};
+    return Channels == 3 ? c3[Vorbis] : Channels == 6 ? c6[Vorbis] : Vorbis;
+}
 
 double Rms(const std::vector<float>& s)
 {
@@ -84,6 +116,10 @@ TEST(VelmarVorbis, EncodesWhatTheIndependentDecoderReadsBack)
         {"stereo 22050 to 44100", {700, 300}, 22050, 44100},
         {"mono 44100 to 8000", {1000}, 44100, 8000},
         {"5.1 44100 (LFE low)", {300, 500, 700, 60, 900, 1300}, 44100, 44100},
+        // Rates whose blocks once ran past the converter's output block.
+        {"mono 41263 to 44100", {440}, 41263, 44100},
+        {"stereo 41263 to 44100", {500, 1500}, 41263, 44100},
+        {"3 channels 16377 to 44100", {300, 700, 1100}, 16377, 44100},
     };
     for (const Case& k : cases) {
         SCOPED_TRACE(k.name);
@@ -100,6 +136,7 @@ TEST(VelmarVorbis, EncodesWhatTheIndependentDecoderReadsBack)
         EXPECT_EQ(d.rate, k.outRate);
         const double wantFrames = double(frames) * k.outRate / k.inRate;
         EXPECT_NEAR(double(d.pcm[0].size()), wantFrames, 2.0);
+        EXPECT_EQ(c.vorbis->FramesFed(), int64_t(d.pcm[0].size()));
 
         OggPages p = ScanOggPages(dir.File("out.ogg"));
         EXPECT_TRUE(p.ok);
@@ -109,9 +146,8 @@ TEST(VelmarVorbis, EncodesWhatTheIndependentDecoderReadsBack)
             EXPECT_EQ(s, 0u);
 
         // Each WAVE channel's tone comes back on that channel, in Vorbis order.
-        static const int order6[] = {0, 2, 1, 4, 5, 3};
         for (int v = 0; v < ch; ++v) {
-            const int wav = ch == 6 ? order6[v] : v;
+            const int wav = WaveChannel(ch, v);
             const double own = ToneLevelDb(d.pcm[v], double(k.outRate), k.freqs[wav]);
             EXPECT_NEAR(own, 20 * std::log10(0.5), 2.5) << "channel " << v;
             for (int o = 0; o < ch; ++o) {
@@ -312,10 +348,155 @@ TEST(VelmarVorbis, AFailedRunLeavesAnEarlierFileOfTheSameNameAsItWas)
     };
     EXPECT_EQ(c.Run(), "disk went away");
     EXPECT_EQ(ReadBytes(dir.File("out.ogg")), earlier);
-    EXPECT_FALSE(FileExists(dir.File("out.ogg.part")));
+    const std::vector<std::string> only{"in.wav", "out.ogg"}; // no temporary file left
+    EXPECT_EQ(Listing(dir.Path()), only);
+    EXPECT_EQ(c.vorbis->TemporaryFileName(), "");
 
     c.vorbis->OnProgress = nullptr;
     ASSERT_EQ(c.Run(), "");
     EXPECT_TRUE(DecodeOgg(dir.File("out.ogg")).ok); // a complete one replaces it
-    EXPECT_FALSE(FileExists(dir.File("out.ogg.part")));
+    EXPECT_EQ(Listing(dir.Path()), only);
+}
+
+TEST(VelmarVorbis, TwoWritersOfOneOutputEachLeaveAWholeStream)
+{
+    // The longest name a folder takes: the temporary one must still fit.
+    for (const std::string& name : {std::string("out.ogg"), std::string(251, 'n') + ".ogg"}) {
+        SCOPED_TRACE(name.size());
+        TempDir dir;
+        const int framesA = 44100, framesB = 3 * 44100;
+        WriteBytes(dir.File("a.wav"), MakeWav16(Sine(framesA, 44100, {440, 660}), 2, 44100));
+        WriteBytes(dir.File("b.wav"), MakeWav16(Sine(framesB, 44100, {550}), 1, 44100));
+        for (int round = 0; round < 3; ++round) {
+            Chain a(dir.File("a.wav"), dir.File(name), 44100), b(dir.File("b.wav"), dir.File(name), 44100);
+            std::mutex seenLock;
+            std::set<std::string> seen;
+            for (Chain* c : {&a, &b}) {
+                c->vorbis->OnProgress = [c, &seen, &seenLock](TComponent*) {
+                    const std::string t = c->vorbis->TemporaryFileName();
+                    std::lock_guard<std::mutex> g(seenLock);
+                    if (!t.empty() && FileExists(t))
+                        seen.insert(t);
+                };
+            }
+            a.vorbis->Run();
+            b.vorbis->Run();
+            ASSERT_EQ(a.Wait(), "");
+            ASSERT_EQ(b.Wait(), "");
+            // Each writer had a hidden file of its own next to the output.
+            EXPECT_EQ(seen.size(), 2u);
+            for (const std::string& t : seen)
+                EXPECT_EQ(t.rfind(dir.Path() + "/.", 0), 0u) << t;
+
+            DecodedOgg d = DecodeOgg(dir.File(name));
+            ASSERT_TRUE(d.ok);
+            EXPECT_TRUE(ScanOggPages(dir.File(name)).ok);
+            const int64_t frames = int64_t(d.pcm[0].size());
+            EXPECT_TRUE((d.channels == 2 && frames == framesA) || (d.channels == 1 && frames == framesB))
+                << d.channels << " channels, " << frames << " frames";
+            EXPECT_EQ(Listing(dir.Path()), (std::vector<std::string>{"a.wav", "b.wav", name}));
+        }
+    }
+}
+
+namespace {
+// Interleaved floats: a sine of Freq[c] Hz at Amp on channel c.
+std::vector<float> FloatSine(int Frames, int Rate, const std::vector<double>& Freq, double Amp)
+{
+    std::vector<float> s;
+    for (int i = 0; i < Frames; ++i)
+        for (double f : Freq)
+            s.push_back(static_cast<float>(Amp * std::sin(2 * M_PI * f * i / Rate)));
+    return s;
+}
+} // namespace
+
+TEST(VelmarVorbis, FloatSamplesReachTheEncoderUnclipped)
+{
+    struct Case {
+        const char* name;
+        std::vector<double> freqs; // one tone per channel
+        int inRate, outRate;
+        bool highQuality;
+    };
+    const std::vector<Case> cases = {
+        {"stereo 44100", {500, 1500}, 44100, 44100, false},
+        {"3 channels 44100", {300, 500, 700}, 44100, 44100, true},
+        {"stereo 48000 to 44100, high quality", {500, 1500}, 48000, 44100, true},
+        {"mono 22050 to 44100, whole frames", {700}, 22050, 44100, false},
+    };
+    const double amp = 2.0; // +6 dBFS: beyond what 16 bits can hold
+    for (const Case& k : cases) {
+        SCOPED_TRACE(k.name);
+        TempDir dir;
+        const int ch = static_cast<int>(k.freqs.size());
+        const int frames = k.inRate;
+        TComponent sources;
+        auto* in = TComponent::Create<MemoryInput>(&sources, FloatsToBytes(FloatSine(frames, k.inRate, k.freqs, amp)),
+                                                   ch, k.inRate, TSampleFormat::Float32);
+        Chain c(in, dir.File("out.ogg"), k.outRate);
+        c.rate->SetAltaQualita(k.highQuality);
+        ASSERT_EQ(c.Run(), "");
+        DecodedOgg d = DecodeOgg(dir.File("out.ogg"));
+        ASSERT_TRUE(d.ok);
+        ASSERT_EQ(d.channels, ch);
+        EXPECT_NEAR(double(d.pcm[0].size()), double(frames) * k.outRate / k.inRate, 1.0);
+        EXPECT_EQ(c.vorbis->FramesFed(), int64_t(d.pcm[0].size()));
+        for (int v = 0; v < ch; ++v) {
+            const double f = k.freqs[size_t(WaveChannel(ch, v))];
+            EXPECT_NEAR(ToneLevelDb(d.pcm[v], k.outRate, f), 20 * std::log10(amp), 0.3) << "channel " << v;
+            const float peak = *std::max_element(d.pcm[v].begin(), d.pcm[v].end());
+            EXPECT_NEAR(peak, amp, 0.1) << "channel " << v;
+        }
+        if (k.inRate == k.outRate) { // sample for sample, within the codec's error
+            const std::vector<float> src = FloatSine(frames, k.inRate, k.freqs, amp);
+            for (int v = 0; v < ch; ++v) {
+                double err = 0, sig = 0;
+                for (int i = 0; i < frames; ++i) {
+                    const double x = src[size_t(i * ch + WaveChannel(ch, v))];
+                    err += (d.pcm[v][size_t(i)] - x) * (d.pcm[v][size_t(i)] - x);
+                    sig += x * x;
+                }
+                EXPECT_LT(10 * std::log10(err / sig), -25.0) << "channel " << v;
+            }
+        }
+    }
+}
+
+TEST(VelmarVorbis, LengthIsCheckedAgainstWhatTheInputDeclared)
+{
+    struct Case {
+        const char* name;
+        int64_t declared; // bytes; -1: not known
+        bool ok;
+    };
+    const int frames = 30000; // stereo 16-bit: 120000 bytes, four blocks
+    const Case cases[] = {
+        {"as declared", frames * 4, true},
+        {"not declared", -1, true},
+        {"fewer than declared", frames * 8, false},
+        {"more than declared", frames * 2, false},
+    };
+    for (const Case& k : cases) {
+        SCOPED_TRACE(k.name);
+        TempDir dir;
+        WriteBytes(dir.File("out.ogg"), {'o', 'l', 'd'});
+        TComponent sources;
+        auto* in = TComponent::Create<MemoryInput>(&sources, Samples16ToBytes(Sine(frames, 44100, {440, 660})), 2,
+                                                   44100);
+        in->Declared = k.declared;
+        Chain c(in, dir.File("out.ogg"), 44100);
+        const std::string e = c.Run();
+        EXPECT_EQ(c.vorbis->FramesFed(), frames);
+        EXPECT_EQ(c.vorbis->FramesExpected(), k.declared < 0 ? -1 : k.declared / 4);
+        if (k.ok) {
+            EXPECT_EQ(e, "");
+            EXPECT_EQ(int64_t(DecodeOgg(dir.File("out.ogg")).pcm.at(0).size()), frames);
+        } else {
+            EXPECT_NE(e.find("la lunghezza codificata non torna: codificati 30000 campioni per canale su"),
+                      std::string::npos) << e;
+            EXPECT_EQ(ReadBytes(dir.File("out.ogg")), (std::vector<uint8_t>{'o', 'l', 'd'}));
+        }
+        EXPECT_EQ(Listing(dir.Path()), std::vector<std::string>{"out.ogg"});
+    }
 }
