@@ -1,5 +1,6 @@
 #include "vorbis/VelmarVorbis.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstdio>
@@ -81,6 +82,8 @@ bool IsRegularFile(const std::string& Path)
     struct stat st {};
     return ::lstat(Path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
 }
+
+constexpr int FeedSlice = 1024;
 
 // De-interleaves Frames frames of Ch samples of type T into the encoder's
 // channel buffers, in Vorbis order, each sample through Scale.
@@ -225,19 +228,27 @@ void TVelmarVorbisOut::WritePage(const ogg_page& Page)
     FStream->WriteBuffer(Page.body, Page.body_len);
 }
 
-// Hands Bytes of interleaved PCM to the encoder, whole frames only.
+// Hands Bytes of interleaved PCM to the encoder, whole frames only, 1024 at
+// a time: how the first samples arrive shapes the first packet, and in
+// slices of 1024 frames equal samples give packets equal to oggenc's
+// (bench/run packets).
 void TVelmarVorbisOut::Feed(int Bytes)
 {
     const int frames = Bytes / FFrameBytes;
     if (frames == 0)
         return; // a dangling partial frame; 0 frames would end the stream
-    float** buf = VC::vorbis_analysis_buffer(&FCodec->Dsp, frames);
     const int* order = VorbisOrder(FChannels);
-    if (FFormat == TSampleFormat::Float32)
-        Split<float>(FPcm.data(), buf, frames, FChannels, order, [](float v) { return v; });
-    else
-        Split<int16_t>(FPcm.data(), buf, frames, FChannels, order, [](int16_t v) { return v / 32768.0f; });
-    VC::vorbis_analysis_wrote(&FCodec->Dsp, frames);
+    for (int done = 0; done < frames;) {
+        const int n = std::min(frames - done, FeedSlice);
+        const uint8_t* pcm = FPcm.data() + size_t(done) * size_t(FFrameBytes);
+        float** buf = VC::vorbis_analysis_buffer(&FCodec->Dsp, n);
+        if (FFormat == TSampleFormat::Float32)
+            Split<float>(pcm, buf, n, FChannels, order, [](float v) { return v; });
+        else
+            Split<int16_t>(pcm, buf, n, FChannels, order, [](int16_t v) { return v / 32768.0f; });
+        VC::vorbis_analysis_wrote(&FCodec->Dsp, n);
+        done += n;
+    }
     FFramesFed += frames;
 }
 
