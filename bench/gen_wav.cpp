@@ -1,7 +1,9 @@
 // Writes a test WAVE file: a mix of drifting tones and noise, so the encoder
 // works as hard as on music. Usage: gen_wav OUT SECONDS [RATE] [CHANNELS] [FORMAT]
-// FORMAT: pcm16 (default), pcm24, pcm32, float, or floathot (float at four
-// times the level: peaks near +7 dBFS, as a mastering tool may leave them)
+// FORMAT: pcm16 (default), pcm24, pcm32, float, floathot (float at four
+// times the level: peaks near +7 dBFS, as a mastering tool may leave them),
+// or pcm32float (the floats of pcm32's samples / 2^31, for a reader that
+// takes no 32-bit integers)
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -19,14 +21,14 @@ static void put(std::FILE* f, uint32_t v, int n)
 int main(int argc, char** argv)
 {
     if (argc < 3) {
-        std::fprintf(stderr, "usage: gen_wav OUT SECONDS [RATE] [CHANNELS] [pcm16|pcm24|pcm32|float|floathot]\n");
+        std::fprintf(stderr, "usage: gen_wav OUT SECONDS [RATE] [CHANNELS] [pcm16|pcm24|pcm32|float|floathot|pcm32float]\n");
         return 2;
     }
     const double seconds = std::atof(argv[2]);
     const int rate = argc > 3 ? std::atoi(argv[3]) : 44100;
     const int ch = argc > 4 ? std::atoi(argv[4]) : 2;
     const std::string fmt = argc > 5 ? argv[5] : "pcm16";
-    const bool isFloat = fmt == "float" || fmt == "floathot";
+    const bool isFloat = fmt == "float" || fmt == "floathot" || fmt == "pcm32float";
     const double gain = fmt == "floathot" ? 4.0 : 1.0;
     const int bytes = fmt == "pcm24" ? 3 : fmt == "pcm32" || isFloat ? 4 : 2;
     const uint64_t frames = uint64_t(seconds * rate);
@@ -63,7 +65,8 @@ int main(int argc, char** argv)
             } else if (!isFloat) {
                 put(f, uint32_t(int32_t(std::lrint(x * 2147483647.0))), 4);
             } else {
-                float v = float(x);
+                float v = fmt == "pcm32float" ? float(double(int32_t(std::lrint(x * 2147483647.0))) / 2147483648.0)
+                                              : float(x);
                 uint32_t u;
                 std::memcpy(&u, &v, 4);
                 put(f, u, 4);
