@@ -190,6 +190,10 @@ void TVelmarVorbisOut::WriteHeaders()
 
 void TVelmarVorbisOut::PrepareOutput()
 {
+    // Before anything can fail: the last run's flags would keep a failed
+    // start's file from being removed.
+    FEndOfStream = false;
+    FComplete = false;
     try {
         if (!FStreamAssigned) {
             if (FFileName.empty())
@@ -200,8 +204,6 @@ void TVelmarVorbisOut::PrepareOutput()
         }
         Input()->BeginRead();
         FInputOpen = true;
-        FEndOfStream = false;
-        FComplete = false;
         FChannels = Input()->GetChannels();
         FFormat = Input()->GetSampleFormat();
         const int rate = Input()->GetSampleRate();
