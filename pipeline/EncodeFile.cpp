@@ -47,16 +47,30 @@ namespace {
 
 std::string Quoted(const std::string& Path) { return "\"" + Path + "\""; }
 
+std::string FolderOf(const std::string& Path) { return Path.substr(0, Path.rfind('/') + 1); }
+
+// One of the hidden files written on the way to Output (".NAME.XXXXXX",
+// the name maybe shortened, and its tag rewrite's "~").
+bool TemporaryOf(std::string File, const std::string& Output)
+{
+    if (!File.empty() && File.back() == '~')
+        File.pop_back();
+    const std::string folder = FolderOf(Output);
+    if (FolderOf(File) != folder)
+        return false;
+    const std::string name = File.substr(folder.size()), out = Output.substr(folder.size());
+    return name.size() > 8 && name[0] == '.' && out.compare(0, name.size() - 8, name, 1, name.size() - 8) == 0;
+}
+
 // The cause of a failure as the user reads it: the file is named unless it
-// is the input, which the caller names; the encoder's temporary file is
-// the output to the user.
-std::string Cause(const std::exception& E, const std::string& Input, const std::string& Output,
-                  const std::string& Part)
+// is the input, which the caller names; the hidden files on the way to the
+// output are the output to the user.
+std::string Cause(const std::exception& E, const std::string& Input, const std::string& Output)
 {
     if (const auto* v = dynamic_cast<const Exception*>(&E)) {
         if (v->File().empty() || v->File() == Input)
             return v->Causa();
-        return Quoted(v->File() == Part ? Output : v->File()) + ": " + v->Causa();
+        return Quoted(TemporaryOf(v->File(), Output) ? Output : v->File()) + ": " + v->Causa();
     }
     if (dynamic_cast<const std::bad_alloc*>(&E))
         return TestoMotivo(TMotivo::MemoriaEsaurita);
@@ -132,7 +146,7 @@ private:
     {
         std::lock_guard<std::mutex> lock(FLock);
         if (E) {
-            Failure = Cause(*E, FInput, FOutput, Vorbis->PartName());
+            Failure = Cause(*E, FInput, FOutput);
             if (Failure.empty())
                 Failure = TestoMotivo(TMotivo::ErroreInterno, "?");
         }
@@ -159,7 +173,7 @@ void Tag(TEncodeResult& R, const std::string& Input, const std::string& Comment)
         if (!R.Tagged)
             R.Warnings.push_back(TestoMotivo(TMotivo::CommentoImpossibile, TestoMotivo(TMotivo::IntestazioneBloccata)));
     } catch (const std::exception& e) {
-        R.Warnings.push_back(TestoMotivo(TMotivo::CommentoImpossibile, Cause(e, Input, R.Output, R.Part)));
+        R.Warnings.push_back(TestoMotivo(TMotivo::CommentoImpossibile, Cause(e, Input, R.Output)));
     }
 }
 
@@ -188,7 +202,7 @@ TEncodeResult EncodeToPart(const std::string& Input, const std::string& Output, 
             r.Reason = run.Failure;
             return r;
         }
-        r.Part = run.Vorbis->PartName();
+        r.Part = run.Vorbis->TemporaryFileName();
         const TStopMode stop = Control ? Control->Mode() : TStopMode::None;
         if (stop == TStopMode::Discard || !std::filesystem::exists(r.Part, ec)) {
             DiscardPart(r);
@@ -201,10 +215,9 @@ TEncodeResult EncodeToPart(const std::string& Input, const std::string& Output, 
             Tag(r, Input, Settings.Comment);
         return r;
     } catch (const std::exception& e) {
-        const std::string part = r.Part;
         DiscardPart(r);
         r.Outcome = TEncodeOutcome::Failed;
-        r.Reason = Cause(e, Input, Output, part);
+        r.Reason = Cause(e, Input, Output);
         return r;
     }
 }

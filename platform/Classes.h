@@ -126,6 +126,15 @@ class TFileStream : public TStream {
 public:
     TFileStream(const std::string& FileName, TFileMode Mode);
     ~TFileStream() override;
+    // A new hidden file in Target's folder, ".NAME.XXXXXX" with six random
+    // characters, created exclusively (O_EXCL: never a file or link someone
+    // else put there) with the permissions fmCreate gives, for a writer that
+    // renames it over Target once complete.
+    // Two writers of one Target never share a file. Raises EStreamError
+    // naming Target when the folder refuses a new file.
+    static std::unique_ptr<TFileStream> CreateTemporaryFor(const std::string& Target);
+    // Takes over Handle, a file opened by the caller under FileName.
+    TFileStream(const std::string& FileName, int Handle) : FFileName(FileName), FHandle(Handle) {}
     int64_t Read(void* Buffer, int64_t Count) override;
     int64_t Write(const void* Buffer, int64_t Count) override;
     int64_t Seek(int64_t Offset, TSeekOrigin Origin) override;

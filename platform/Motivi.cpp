@@ -48,6 +48,7 @@ const TRiga Tabella[] = {
     {TMotivo::Troncato, "è troncato: %s"},
     {TMotivo::LibreriaMancante, "manca la libreria %s"},
     {TMotivo::CodificatoreRifiuta, "il codificatore Vorbis non accetta %s"},
+    {TMotivo::RicampionamentoImpossibile, "impossibile ricampionare %s"},
     {TMotivo::LunghezzaErrata, "la lunghezza codificata non torna: %s"},
     {TMotivo::VerificaFallita, "la verifica del file prodotto è fallita: %s"},
     {TMotivo::UscitaUgualeIngresso, "il file di uscita coincide con il file di ingresso"},

@@ -47,6 +47,7 @@ enum class TMotivo {
     // Encoding and checking.
     LibreriaMancante,      // Dettaglio: the library's file name
     CodificatoreRifiuta,   // Dettaglio: channels, rate and quality
+    RicampionamentoImpossibile, // Dettaglio: channels and rates
     LunghezzaErrata,       // Dettaglio: what was counted against what
     VerificaFallita,       // Dettaglio: what the decoder found
     UscitaUgualeIngresso,

@@ -68,14 +68,26 @@ int ConvertStereo16(const uint8_t* In, uint8_t* Out, int InBytes, int32_t& Accum
     return Kernel<4>(In, Out, InBytes, Accumulator, OutRate, InRate, 4);
 }
 
-int ConvertFrames16(const uint8_t* In, uint8_t* Out, int InBytes, int32_t& Accumulator, int OutRate, int InRate,
-                    int FrameBytes)
+int ConvertFrames(const uint8_t* In, uint8_t* Out, int InBytes, int32_t& Accumulator, int OutRate, int InRate,
+                  int FrameBytes)
 {
     if (FrameBytes == 2)
         return ConvertMono16(In, Out, InBytes, Accumulator, OutRate, InRate);
     if (FrameBytes == 4)
         return ConvertStereo16(In, Out, InBytes, Accumulator, OutRate, InRate);
     return Kernel<0>(In, Out, InBytes, Accumulator, OutRate, InRate, FrameBytes);
+}
+
+int RateChunkSize(int InRate, int OutRate, int FrameBytes, int Room)
+{
+    if (InRate <= 0 || OutRate <= 0 || FrameBytes <= 0 || Room <= 0)
+        return 0;
+    const int64_t room = Room / FrameBytes;
+    // ceil(frames x Out / In) <= room exactly when frames x Out <= room x In.
+    int64_t frames = OutRate > InRate ? room * InRate / OutRate : room;
+    if (InRate == 2 * int64_t(OutRate) && frames > 1)
+        frames -= frames % 2;
+    return static_cast<int>(frames * FrameBytes);
 }
 
 TVelmarRateConverter::TVelmarRateConverter(TComponent* AOwner) : TVelmarInput(AOwner) {}
@@ -96,20 +108,28 @@ void TVelmarRateConverter::Notification(TComponent* AComponent, TOperation Opera
     TVelmarInput::Notification(AComponent, Operation);
 }
 
+// What the converter cannot do, with the channels and rates it was asked for.
+VelmarException TVelmarRateConverter::Refusal() const
+{
+    return VelmarException(TMotivo::RicampionamentoImpossibile, {},
+                           std::to_string(FChannels) + " canali da " + std::to_string(FInRate) + " Hz a " +
+                               std::to_string(FOutSampleRate) + " Hz");
+}
+
 void TVelmarRateConverter::StartHighQuality()
 {
     soxr_error_t error = nullptr;
-    const soxr_io_spec_t io = soxr_io_spec(SOXR_INT16_I, SOXR_INT16_I);
-    soxr_io_spec_t ioNoDither = io;
-    ioNoDither.flags |= SOXR_NO_DITHER;
+    const soxr_datatype_t type = FFormat == TSampleFormat::Float32 ? SOXR_FLOAT32_I : SOXR_INT16_I;
+    soxr_io_spec_t io = soxr_io_spec(type, type);
+    io.flags |= SOXR_NO_DITHER;
     const soxr_quality_spec_t quality = soxr_quality_spec(SOXR_VHQ, 0);
     const soxr_runtime_spec_t runtime = soxr_runtime_spec(1);
-    FSoxr.reset(soxr_create(FInRate, FOutSampleRate, static_cast<unsigned>(FChannels), &error, &ioNoDither,
-                            &quality, &runtime));
+    FSoxr.reset(soxr_create(FInRate, FOutSampleRate, static_cast<unsigned>(FChannels), &error, &io, &quality,
+                            &runtime));
     if (!FSoxr || error) {
         FSoxr.reset();
         FInput->CancelRead();
-        throw VelmarException(std::string("Cannot set up the resampler: ") + soxr_strerror(error));
+        throw Refusal();
     }
     FInUsed = FInHeld = 0;
     FDrained = false;
@@ -122,6 +142,13 @@ int TVelmarRateConverter::GetChannels()
     return FInput->GetChannels();
 }
 
+TSampleFormat TVelmarRateConverter::GetSampleFormat()
+{
+    if (FBusy)
+        return FFormat;
+    return FInput ? FInput->GetSampleFormat() : TSampleFormat::Int16;
+}
+
 void TVelmarRateConverter::BeginRead()
 {
     if (!FInput)
@@ -129,34 +156,36 @@ void TVelmarRateConverter::BeginRead()
     FInput->BeginRead();
     FInRate = FInput->GetSampleRate();
     FChannels = FInput->GetChannels();
-    if (FInRate <= 0 || FOutSampleRate <= 0 || FChannels <= 0) {
+    FFormat = FInput->GetSampleFormat();
+    const bool fits = FChannels > 0 && FChannels <= BlockSize;
+    FFrameBytes = fits ? FChannels * (FFormat == TSampleFormat::Float32 ? 4 : 2) : 0;
+    FChunkSize = RateChunkSize(FInRate, FOutSampleRate, FFrameBytes, BlockSize);
+    if (FChunkSize <= 0) {
         FInput->CancelRead();
-        throw VelmarException("Cannot convert " + std::to_string(FChannels) + " channels from " +
-                              std::to_string(FInRate) + " Hz to " + std::to_string(FOutSampleRate) + " Hz");
+        throw Refusal();
     }
     FBusy = true;
     FPosition = 0;
     BufStart = 1;
     BufEnd = 0;
     FInputEnded = false;
-
-    const float ratio = static_cast<float>(double(FOutSampleRate) / double(FInRate));
-    // Blocks hold whole frames; mono and stereo keep the 4-byte granularity.
-    const int frameBytes = FChannels * 2;
-    const int grain = FChannels <= 2 ? 4 : frameBytes;
-    if (ratio > 1.0f) {
-        const int fit = FChannels <= 2 ? static_cast<int>(32768.0 / ratio)
-                                       : static_cast<int>((BlockSize / frameBytes) / ratio) * frameBytes;
-        FChunkSize = fit / grain * grain;
-    } else {
-        FChunkSize = BlockSize / grain * grain;
-    }
-    const int64_t inSize = FInput->Size();
-    FSize = inSize < 0 ? -1 : static_cast<int64_t>(std::nearbyint(double(inSize) * double(ratio)));
+    FRatio = static_cast<float>(double(FOutSampleRate) / double(FInRate));
+    FInSize = -2;
+    ScaleSize();
     FAccumulator = -1;
     FSoxr.reset();
     if (FAltaQualita && FInRate != FOutSampleRate)
         StartHighQuality();
+}
+
+// Size is the input's, scaled by the ratio; -1 while the input's is not known.
+void TVelmarRateConverter::ScaleSize()
+{
+    const int64_t inSize = FInput->Size();
+    if (inSize == FInSize)
+        return;
+    FInSize = inSize;
+    FSize = inSize < 0 ? -1 : static_cast<int64_t>(std::nearbyint(double(inSize) * double(FRatio)));
 }
 
 void TVelmarRateConverter::EndRead()
@@ -195,13 +224,12 @@ int TVelmarRateConverter::Refill()
     const int total = GatherInput();
     if (total == 0)
         return -1;
-    return ConvertFrames16(FInBuf.data(), FOutBuf.data(), total, FAccumulator, FOutSampleRate, FInRate,
-                           FChannels * 2);
+    return ConvertFrames(FInBuf.data(), FOutBuf.data(), total, FAccumulator, FOutSampleRate, FInRate, FFrameBytes);
 }
 
 int TVelmarRateConverter::RefillHighQuality()
 {
-    const int frameBytes = FChannels * 2;
+    const int frameBytes = FFrameBytes;
     const size_t room = BlockSize / frameBytes;
     while (!FDrained) {
         if (FInUsed == FInHeld && !FInputEnded) {
@@ -220,7 +248,7 @@ int TVelmarRateConverter::RefillHighQuality()
             FDrained = made < room;
         }
         if (error)
-            throw VelmarException(std::string("Resampling failed: ") + soxr_strerror(error));
+            throw Refusal();
         if (made > 0)
             return static_cast<int>(made) * frameBytes;
     }
@@ -243,9 +271,9 @@ int TVelmarRateConverter::ReadData(void* Buffer, int BufferSize)
     const int count = std::max(0, std::min(BufferSize, BufEnd - BufStart + 1));
     std::memcpy(Buffer, FOutBuf.data() + BufStart - 1, static_cast<size_t>(count));
     BufStart += count;
-    const int64_t inSize = FInput->Size();
-    if (inSize > 0)
-        FPosition = static_cast<int64_t>(std::nearbyint(double(Size()) / double(inSize) * double(FInput->Position())));
+    ScaleSize();
+    if (FInSize > 0)
+        FPosition = static_cast<int64_t>(std::nearbyint(double(Size()) / double(FInSize) * double(FInput->Position())));
     return count;
 }
 

@@ -4,6 +4,7 @@
 #include "pipeline/VelmarClasses.h"
 
 #include <array>
+#include <atomic>
 #include <cstdint>
 #include <memory>
 
@@ -15,39 +16,52 @@ namespace velmar {
 // mono, a 4-byte frame for stereo), steered by Accumulator, which carries
 // the pattern from block to block (-1: not yet started). Exact halving and
 // doubling take a short path that leaves Accumulator alone. Return the bytes
-// written to Out.
+// written to Out, at most ceil(units x OutRate / InRate) units (a block never
+// yields more than that, whatever Accumulator holds).
 int ConvertMono16(const uint8_t* In, uint8_t* Out, int InBytes, int32_t& Accumulator, int OutRate, int InRate);
 int ConvertStereo16(const uint8_t* In, uint8_t* Out, int InBytes, int32_t& Accumulator, int OutRate, int InRate);
-// The same for frames of any size (Channels x 2 bytes).
-int ConvertFrames16(const uint8_t* In, uint8_t* Out, int InBytes, int32_t& Accumulator, int OutRate, int InRate,
-                    int FrameBytes);
+// The same for frames of any size and sample form (Channels x 2 or 4 bytes).
+int ConvertFrames(const uint8_t* In, uint8_t* Out, int InBytes, int32_t& Accumulator, int OutRate, int InRate,
+                  int FrameBytes);
 
-// An input that pulls 16-bit PCM from Input and hands it out at
-// OutSampleRate. Whole frames are kept, dropped or repeated; Size and
-// Position are the input's scaled by the rate ratio, so progress follows
-// the input.
+// The bytes the converter asks of its input per block: whole frames, as many
+// as keep the block's output within Room bytes (ceil(frames x OutRate /
+// InRate) x FrameBytes <= Room; the whole Room when the rate does not go
+// up), an even count under exact halving so the kept frames alternate
+// across blocks. 0 when not even one frame fits.
+int RateChunkSize(int InRate, int OutRate, int FrameBytes, int Room);
+
+// An input that pulls PCM from Input and hands it out at OutSampleRate, in
+// the input's sample form: 16-bit integers, or 32-bit floats carried
+// unchanged (values beyond full scale are kept). Whole frames are kept,
+// dropped or repeated; Size and Position are the input's scaled by the rate
+// ratio, so progress follows the input (Size follows the input's when that
+// changes during the read).
 //
 // With AltaQualita the samples are resampled by libsoxr at its very high
-// quality instead (band-limited, no aliasing); the contract stays the same,
-// the filter's delay is compensated and the tail drained at the input's end,
-// so the output has round(input frames x out / in) frames. Equal rates copy
-// the samples unchanged in both modes.
+// quality instead (band-limited, no aliasing; in float for float input); the
+// contract stays the same, the filter's delay is compensated and the tail
+// drained at the input's end, so the output has round(input frames x out /
+// in) frames. Equal rates copy the samples unchanged in both modes.
 //
-// Lifecycle: BeginRead opens the input and fixes the ratio; ReadData until
-// it returns 0; EndRead closes the input. Input is forgotten when its
-// component is removed from the owner they share.
+// Lifecycle: BeginRead opens the input and fixes the ratio and the sample
+// form; ReadData until it returns 0; EndRead closes the input. Input is
+// forgotten when its component is removed from the owner they share.
 // Failure: VelmarException "Input not assigned" without Input, "The Stream
-// is not opened" outside a read cycle, and a message naming the bad rate or
-// channel count in BeginRead (the input is closed again then).
-// Thread: one read cycle at a time, from one thread.
+// is not opened" outside a read cycle, and TMotivo::RicampionamentoImpossibile
+// naming the channels and rates in BeginRead for a bad rate or channel count,
+// or a frame too wide for one block (the input is closed again then).
+// Thread: one read cycle at a time, from one thread; the format getters may
+// be called at any time.
 class TVelmarRateConverter : public TVelmarInput {
 public:
     static constexpr int BlockSize = 32768;
 
     explicit TVelmarRateConverter(TComponent* AOwner = nullptr);
 
-    int GetBitsPerSample() override { return 16; }
+    int GetBitsPerSample() override { return GetSampleFormat() == TSampleFormat::Float32 ? 32 : 16; }
     int GetChannels() override;
+    TSampleFormat GetSampleFormat() override;
     int GetSampleRate() override { return FOutSampleRate; }
     int ReadData(void* Buffer, int BufferSize) override;
     void BeginRead() override;
@@ -72,6 +86,8 @@ private:
         void operator()(soxr* S) const;
     };
 
+    VelmarException Refusal() const;
+    void ScaleSize();
     int GatherInput();
     int Refill();
     int RefillHighQuality();
@@ -84,6 +100,10 @@ private:
     int32_t FAccumulator = -1;
     int FInRate = 0;       // fixed for the read cycle
     int FChannels = 0;     // fixed for the read cycle
+    std::atomic<TSampleFormat> FFormat{TSampleFormat::Int16}; // fixed for the read cycle
+    int FFrameBytes = 0;   // fixed for the read cycle
+    int64_t FInSize = -1;  // the input's Size that FSize was scaled from
+    float FRatio = 1.0f;
     bool FAltaQualita = false;
     std::unique_ptr<soxr, TSoxrDeleter> FSoxr; // for the read cycle, high quality only
     int FInUsed = 0;       // bytes of InBuf the resampler has taken

@@ -1,5 +1,6 @@
 #include "TestSupport.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -74,6 +75,43 @@ void PutChunk(std::vector<uint8_t>& B, const char* Tag, const std::vector<uint8_
     B.insert(B.end(), Body.begin(), Body.end());
     if (Pad && Body.size() % 2)
         B.push_back(0);
+}
+
+std::vector<uint8_t> FloatsToBytes(const std::vector<float>& S)
+{
+    std::vector<uint8_t> b(S.size() * sizeof(float));
+    std::memcpy(b.data(), S.data(), b.size());
+    return b;
+}
+
+std::vector<float> BytesToFloats(const std::vector<uint8_t>& B)
+{
+    std::vector<float> s(B.size() / sizeof(float));
+    std::memcpy(s.data(), B.data(), s.size() * sizeof(float));
+    return s;
+}
+
+MemoryInput::MemoryInput(velmar::TComponent* Owner, std::vector<uint8_t> Data_, int Channels_, int Rate_,
+                         velmar::TSampleFormat Format_, int Piece_)
+    : TVelmarInput(Owner), Data(std::move(Data_)), Channels(Channels_), Rate(Rate_), Format(Format_), Piece(Piece_)
+{
+}
+
+int MemoryInput::ReadData(void* Buffer, int BufferSize)
+{
+    const auto n = static_cast<int>(std::min<int64_t>({BufferSize, Piece, int64_t(Data.size()) - Position()}));
+    if (n > 0)
+        std::memcpy(Buffer, Data.data() + Position(), static_cast<size_t>(n));
+    FPosition += n;
+    ++Calls;
+    return n;
+}
+
+void MemoryInput::BeginRead()
+{
+    FSize = Declared >= -1 ? Declared : static_cast<int64_t>(Data.size());
+    FPosition = 0;
+    FBusy = true;
 }
 
 std::vector<int16_t> Sine(int Frames, int Rate, const std::vector<double>& Freq, double Amp)

@@ -2,6 +2,8 @@
 // memory, and an independent look at Ogg Vorbis files through libvorbisfile.
 #pragma once
 
+#include "pipeline/VelmarClasses.h"
+
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -35,6 +37,32 @@ void PutChunk(std::vector<uint8_t>& B, const char* Tag, const std::vector<uint8_
 // Interleaved 16-bit samples: a sine of Freq[c] Hz on channel c, at Amp of full scale.
 std::vector<int16_t> Sine(int Frames, int Rate, const std::vector<double>& Freq, double Amp = 0.5);
 std::vector<uint8_t> Samples16ToBytes(const std::vector<int16_t>& S);
+// Native 32-bit floats, as an input of TSampleFormat::Float32 hands them out.
+std::vector<uint8_t> FloatsToBytes(const std::vector<float>& S);
+std::vector<float> BytesToFloats(const std::vector<uint8_t>& B);
+
+// An input handing out Data (interleaved samples in Format) in pieces of at
+// most Piece bytes. Size is Declared when that is -1 or more, else Data's
+// size.
+class MemoryInput : public velmar::TVelmarInput {
+public:
+    MemoryInput(velmar::TComponent* Owner, std::vector<uint8_t> Data, int Channels, int Rate,
+                velmar::TSampleFormat Format = velmar::TSampleFormat::Int16, int Piece = 32768);
+    int GetBitsPerSample() override { return Format == velmar::TSampleFormat::Float32 ? 32 : 16; }
+    int GetChannels() override { return Channels; }
+    int GetSampleRate() override { return Rate; }
+    velmar::TSampleFormat GetSampleFormat() override { return Format; }
+    int ReadData(void* Buffer, int BufferSize) override;
+    void BeginRead() override;
+    void EndRead() override { FBusy = false; }
+
+    std::vector<uint8_t> Data;
+    int Channels, Rate;
+    velmar::TSampleFormat Format;
+    int Piece;
+    int64_t Declared = -2;
+    int Calls = 0;
+};
 
 // A file of Format (libsndfile's SF_FORMAT_*) holding the samples, as
 // libsndfile writes it; floats are scaled to -1..1 as real files hold them.

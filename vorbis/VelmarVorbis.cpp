@@ -1,6 +1,8 @@
 #include "vorbis/VelmarVorbis.h"
 
+#include <algorithm>
 #include <cerrno>
+#include <cstdlib>
 #include <cstdio>
 #include <cstring>
 #include <strings.h>
@@ -79,6 +81,25 @@ bool IsRegularFile(const std::string& Path)
 {
     struct stat st {};
     return ::lstat(Path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+constexpr int FeedSlice = 1024;
+
+// De-interleaves Frames frames of Ch samples of type T into the encoder's
+// channel buffers, in Vorbis order, each sample through Scale.
+template <class T, class F>
+void Split(const uint8_t* Pcm, float** Buffers, int Frames, int Ch, const int* Order, F Scale)
+{
+    for (int v = 0; v < Ch; ++v) {
+        float* out = Buffers[v];
+        const uint8_t* in = Pcm + sizeof(T) * size_t(Order ? Order[v] : v);
+        const size_t stride = sizeof(T) * size_t(Ch);
+        for (int i = 0; i < Frames; ++i) {
+            T x;
+            std::memcpy(&x, in + stride * size_t(i), sizeof x);
+            out[i] = Scale(x);
+        }
+    }
 }
 
 std::string NameOf(const std::string& Line)
@@ -173,32 +194,33 @@ void TVelmarVorbisOut::Discard()
     Stop();
 }
 
-std::string TVelmarVorbisOut::PartName() const
-{
-    std::lock_guard<std::mutex> lock(FPartLock);
-    return FPartName;
-}
-
 void TVelmarVorbisOut::PrepareOutput()
 {
     FDiscard = false;
+    // Before anything can fail: the last run's flags would keep a failed
+    // start's file from being removed.
+    FEndOfStream = false;
+    FComplete = false;
     try {
         if (!FStreamAssigned) {
             if (FFileName.empty())
                 throw VelmarException("File name is not assigned.");
-            {
-                std::lock_guard<std::mutex> lock(FPartLock);
-                FPartName = FFileName + PartSuffix;
-            }
-            FFileStream = std::make_unique<TFileStream>(FFileName + PartSuffix, TFileMode::fmCreate);
+            FFileStream = TFileStream::CreateTemporaryFor(FFileName);
+            SetTemporaryFileName(FFileStream->FileName());
             FStream = FFileStream.get();
         }
         Input()->BeginRead();
         FInputOpen = true;
-        FEndOfStream = false;
         FChannels = Input()->GetChannels();
+        FFormat = Input()->GetSampleFormat();
         const int rate = Input()->GetSampleRate();
         CheckFormat(FChannels, rate);
+        FFrameBytes = FChannels * (FFormat == TSampleFormat::Float32 ? 4 : 2);
+        FFramesFed = 0;
+        FBlocks = 0;
+        FLastGranule = -1;
+        const int64_t size = Input()->Size();
+        FFramesExpected = size < 0 ? -1 : size / FFrameBytes;
         FCodec = std::make_unique<TCodecState>();
         SetUpEncoder(FChannels, rate);
         WriteHeaders();
@@ -215,21 +237,50 @@ void TVelmarVorbisOut::WritePage(const ogg_page& Page)
     FStream->WriteBuffer(Page.body, Page.body_len);
 }
 
-// Hands Bytes of interleaved 16-bit PCM to the encoder, whole frames only.
+// Hands Bytes of interleaved PCM to the encoder, whole frames only, 1024 at
+// a time: how the first samples arrive shapes the first packet, and in
+// slices of 1024 frames equal samples give packets equal to oggenc's
+// (bench/run packets).
 void TVelmarVorbisOut::Feed(int Bytes)
 {
-    const int ch = FChannels;
-    const int frames = Bytes / (2 * ch);
-    const auto* s = reinterpret_cast<const int16_t*>(FPcm.data());
-    float** buf = VC::vorbis_analysis_buffer(&FCodec->Dsp, frames);
-    const int* order = VorbisOrder(ch);
-    for (int v = 0; v < ch; ++v) {
-        float* out = buf[v];
-        const int16_t* in = s + (order ? order[v] : v);
-        for (int i = 0; i < frames; ++i)
-            out[i] = in[i * ch] / 32768.0f;
+    const int frames = Bytes / FFrameBytes;
+    if (frames == 0)
+        return; // a dangling partial frame; 0 frames would end the stream
+    const int* order = VorbisOrder(FChannels);
+    for (int done = 0; done < frames;) {
+        const int n = std::min(frames - done, FeedSlice);
+        const uint8_t* pcm = FPcm.data() + size_t(done) * size_t(FFrameBytes);
+        float** buf = VC::vorbis_analysis_buffer(&FCodec->Dsp, n);
+        if (FFormat == TSampleFormat::Float32)
+            Split<float>(pcm, buf, n, FChannels, order, [](float v) { return v; });
+        else
+            Split<int16_t>(pcm, buf, n, FChannels, order, [](int16_t v) { return v / 32768.0f; });
+        VC::vorbis_analysis_wrote(&FCodec->Dsp, n);
+        done += n;
     }
-    VC::vorbis_analysis_wrote(&FCodec->Dsp, frames);
+    FFramesFed += frames;
+}
+
+// A whole run's stream must hold what the input declared and say so in its
+// last page; a lost or invented block fails the file instead of passing
+// unnoticed.
+void TVelmarVorbisOut::CheckLength()
+{
+    const int64_t fed = FFramesFed;
+    if (!FEndOfStream)
+        throw VelmarException(TMotivo::LunghezzaErrata, FFileName, "manca l'ultima pagina del flusso");
+    if (FLastGranule != fed)
+        throw VelmarException(TMotivo::LunghezzaErrata, FFileName,
+                              "l'ultima pagina indica " + std::to_string(FLastGranule) +
+                                  " campioni per canale, codificati " + std::to_string(fed));
+    const int64_t size = Input()->Size();
+    const int64_t expected = size < 0 ? -1 : size / FFrameBytes;
+    FFramesExpected = expected;
+    if (expected >= 0 && std::llabs(fed - expected) > FBlocks)
+        throw VelmarException(TMotivo::LunghezzaErrata, FFileName,
+                              "codificati " + std::to_string(fed) + " campioni per canale su " +
+                                  std::to_string(expected) + " attesi");
+    FComplete = true;
 }
 
 // Writes every page the encoder has ready; sets the end-of-stream flag on the last.
@@ -243,6 +294,7 @@ void TVelmarVorbisOut::Drain()
             VO::ogg_stream_packetin(&c.Stream, &c.Packet);
             while (!FEndOfStream && VO::ogg_stream_pageout(&c.Stream, &c.Page) != 0) {
                 WritePage(c.Page);
+                FLastGranule = VO::ogg_page_granulepos(&c.Page);
                 if (VO::ogg_page_eos(&c.Page))
                     FEndOfStream = true;
             }
@@ -263,53 +315,71 @@ bool TVelmarVorbisOut::OutputStep(bool Abort)
         // A stopped file still ends as a complete stream.
         VC::vorbis_analysis_wrote(&FCodec->Dsp, 0);
         Drain();
+        FComplete = FEndOfStream;
         return false;
     }
     const int n = Input()->ReadData(FPcm.data(), PcmBufferSize);
-    if (n > 0)
+    if (n > 0) {
+        ++FBlocks;
         Feed(n);
-    else
+        Drain();
+    } else {
         VC::vorbis_analysis_wrote(&FCodec->Dsp, 0);
-    Drain();
+        Drain();
+        CheckLength();
+    }
     return true;
+}
+
+std::string TVelmarVorbisOut::TemporaryFileName() const
+{
+    std::lock_guard<std::mutex> g(FTempLock);
+    return FTempName;
+}
+
+void TVelmarVorbisOut::SetTemporaryFileName(const std::string& Value)
+{
+    std::lock_guard<std::mutex> g(FTempLock);
+    FTempName = Value;
 }
 
 // A complete stream is put on disk and takes the output's name; until then
 // a file of that name, if any, is left as it was.
 void TVelmarVorbisOut::FinishOutput()
 {
-    const std::string part = FFileStream ? FFileStream->FileName() : std::string();
+    const std::string temp = FFileStream ? FFileStream->FileName() : std::string();
     std::exception_ptr failure;
-    if (!part.empty() && FEndOfStream) {
+    if (!temp.empty() && FComplete) {
         try {
             FFileStream->Flush();
         } catch (const std::exception&) {
             failure = std::current_exception();
         }
     }
-    const bool complete = FEndOfStream && !failure && !FDiscard;
+    const bool complete = FComplete && !failure && !FDiscard;
     ReleaseRun();
-    if (part.empty())
+    if (temp.empty())
         return;
     if (failure) {
-        std::remove(part.c_str());
+        RemoveTemporary(temp);
         std::rethrow_exception(failure);
     }
     if (!complete || !FRenameWhenDone)
         return;
-    if (std::rename(part.c_str(), FFileName.c_str()) != 0) {
+    if (std::rename(temp.c_str(), FFileName.c_str()) != 0) {
         const std::string reason = TestoErrno(errno);
-        std::remove(part.c_str());
+        RemoveTemporary(temp);
         throw EStreamError(TMotivo::RinominaImpossibile, FFileName, reason);
     }
+    SetTemporaryFileName({});
 }
 
 // Closes the file and the input and frees the codec state; safe to call on
-// a partly prepared run. Only a run that failed ends before the last page:
-// its file goes, so no truncated stream is left behind.
+// a partly prepared run. A run that failed or was not checked whole leaves
+// no file behind.
 void TVelmarVorbisOut::ReleaseRun()
 {
-    const std::string part = FFileStream ? FFileStream->FileName() : std::string();
+    const std::string temp = FFileStream ? FFileStream->FileName() : std::string();
     FFileStream.reset();
     if (!FStreamAssigned)
         FStream = nullptr;
@@ -319,8 +389,15 @@ void TVelmarVorbisOut::ReleaseRun()
     }
     FComments.clear();
     FCodec.reset();
-    if (!part.empty() && (!FEndOfStream || FDiscard) && IsRegularFile(part))
-        std::remove(part.c_str());
+    if (!temp.empty() && (!FComplete || FDiscard))
+        RemoveTemporary(temp);
+}
+
+void TVelmarVorbisOut::RemoveTemporary(const std::string& Name)
+{
+    if (IsRegularFile(Name))
+        std::remove(Name.c_str());
+    SetTemporaryFileName({});
 }
 
 } // namespace velmar

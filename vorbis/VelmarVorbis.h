@@ -19,7 +19,8 @@ namespace velmar {
 void LoadCodecLibraries();
 void ReleaseCodecLibraries();
 
-// Pulls signed 16-bit PCM from Input, encodes it with libvorbis at quality
+// Pulls PCM from Input (signed 16-bit, or 32-bit float handed to libvorbis
+// unchanged, beyond full scale too), encodes it with libvorbis at quality
 // Compression (quality-based VBR) and writes one Ogg logical stream with
 // serial number Serial to FileName.
 //
@@ -27,19 +28,26 @@ void ReleaseCodecLibraries();
 // calling thread; the worker then encodes block by block; at the end (or
 // after Stop) the encoder is drained and the last page carries the
 // end-of-stream mark, so every file left behind is a complete stream.
-// The stream is written to FileName + ".part" and renamed to FileName once
-// complete and flushed, so a file of that name is replaced only by a whole
-// new one.
+// The stream is written to a hidden file of its own in FileName's folder
+// (TFileStream::CreateTemporaryFor; its name is TemporaryFileName while the
+// run holds it) and renamed to FileName once complete and flushed, so a file
+// of that name is replaced only by a whole new one, and two writers of one
+// name each leave a whole stream (the last rename wins).
+// Checked length: at the normal end of a run (not after Stop) the frames fed
+// must equal the input's Size in frames, when known, within one frame per
+// block read (a rate converter's rounding), and the last page's granule
+// position must equal the frames fed; otherwise the run fails with
+// TMotivo::LunghezzaErrata.
 // Failure: the constructor raises VelmarException when a codec library is
-// missing. A failing run (bad format, encoder set-up refused, short write)
-// reaches OnThreadException and removes the file it wrote; OnDone then does
-// not fire, and a file already at FileName stays as it was.
+// missing. A failing run (bad format, encoder set-up refused, short write,
+// wrong length) reaches OnThreadException and removes the file it wrote;
+// OnDone then does not fire, and a file already at FileName stays as it was.
 // Channels: 1 to 255; 3 to 8 are reordered from WAVE to Vorbis order.
-// Thread: as TVelmarOutput; do not touch the properties while Busy.
+// Thread: as TVelmarOutput; do not touch the properties while Busy. The
+// counts and TemporaryFileName may be read from any thread.
 class TVelmarVorbisOut : public TVelmarStreamedOutput {
 public:
     static constexpr int PcmBufferSize = 65536;
-    static constexpr const char* PartSuffix = ".part";
 
     explicit TVelmarVorbisOut(TComponent* AOwner = nullptr);
     ~TVelmarVorbisOut() override;
@@ -56,13 +64,18 @@ public:
     // Ends the run like Stop, but what it wrote is removed instead of taking
     // FileName; a file already at FileName stays as it was. Any thread.
     void Discard();
-    // False: a complete stream is left in its temporary file (PartName)
-    // instead of being renamed to FileName, for the caller to finish (tag,
-    // check) and rename. True by default.
+    // False: a complete, checked stream is left in its temporary file
+    // (TemporaryFileName) instead of being renamed to FileName, for the
+    // caller to finish (tag, check) and rename. True by default.
     bool RenameWhenDone() const { return FRenameWhenDone; }
     void SetRenameWhenDone(bool Value) { FRenameWhenDone = Value; }
-    // The temporary file of the last run; valid from Run until the next Run.
-    std::string PartName() const;
+    // Frames handed to the encoder in the current or last run.
+    int64_t FramesFed() const { return FFramesFed.load(); }
+    // Frames the input declared for the run (its Size in frames, read again
+    // at the end); -1 when it declared none.
+    int64_t FramesExpected() const { return FFramesExpected.load(); }
+    // The hidden file the run writes, while it exists; empty otherwise.
+    std::string TemporaryFileName() const;
 
 protected:
     bool OutputStep(bool Abort) override;
@@ -76,6 +89,9 @@ private:
     void SetUpEncoder(int Channels, int Rate);
     void WriteHeaders();
     void Feed(int Bytes);
+    void CheckLength();
+    void SetTemporaryFileName(const std::string& Value);
+    void RemoveTemporary(const std::string& Name);
     void Drain();
     void WritePage(const ogg_page& Page);
     void ReleaseRun();
@@ -85,11 +101,18 @@ private:
     int32_t FSerial = 0;
     float FCompression = 0.4f;
     bool FEndOfStream = false;
+    bool FComplete = false; // the stream is whole (and checked): it takes FileName
     bool FRenameWhenDone = true;
     std::atomic<bool> FDiscard{false};
-    mutable std::mutex FPartLock;
-    std::string FPartName;
     int FChannels = 0;
+    TSampleFormat FFormat = TSampleFormat::Int16;
+    int FFrameBytes = 0;
+    std::atomic<int64_t> FFramesFed{0};
+    std::atomic<int64_t> FFramesExpected{-1};
+    int64_t FBlocks = 0;       // reads that brought samples
+    int64_t FLastGranule = -1; // of the last page written
+    mutable std::mutex FTempLock;
+    std::string FTempName;
     alignas(8) std::array<uint8_t, PcmBufferSize> FPcm{};
     std::unique_ptr<TCodecState> FCodec;        // for the length of a run
     std::unique_ptr<TFileStream> FFileStream;   // the file a run writes

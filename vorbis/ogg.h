@@ -22,7 +22,7 @@ extern "C" void oggpack_adv_huff(oggpack_buffer* b, int bits);
     X(ogg_page_continued, 0) \
     X(ogg_page_bos, 0) \
     X(ogg_page_eos, 1) \
-    X(ogg_page_granulepos, 0) \
+    X(ogg_page_granulepos, 1) \
     X(ogg_page_serialno, 0) \
     X(ogg_page_pageno, 0) \
     X(ogg_page_packets, 0) \

@@ -7,9 +7,13 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <condition_variable>
+#include <filesystem>
+#include <thread>
 #include <mutex>
+#include <set>
 
 using namespace velmar;
 using namespace testing_support;
@@ -17,10 +21,11 @@ using namespace std::chrono_literals;
 
 namespace {
 
-// The chain of the wizard, on one file, waiting for the run's end.
+// The chain of the wizard, on one file (or on an input the test builds),
+// waiting for the run's end.
 struct Chain {
     TComponent owner;
-    TVelmarWaveIn* wave;
+    TVelmarWaveIn* wave = nullptr;
     TVelmarRateConverter* rate;
     TVelmarVorbisOut* vorbis;
     std::mutex m;
@@ -29,13 +34,18 @@ struct Chain {
     std::string error;
 
     Chain(const std::string& in, const std::string& out, int outRate, float quality = 0.4f)
+        : Chain(nullptr, out, outRate, quality)
     {
-        LoadCodecLibraries();
         wave = TComponent::Create<TVelmarWaveIn>(&owner);
-        rate = TComponent::Create<TVelmarRateConverter>(&owner);
-        vorbis = TComponent::Create<TVelmarVorbisOut>(&owner);
         wave->SetFileName(in);
         rate->SetInput(wave);
+    }
+    Chain(TVelmarInput* source, const std::string& out, int outRate, float quality = 0.4f)
+    {
+        LoadCodecLibraries();
+        rate = TComponent::Create<TVelmarRateConverter>(&owner);
+        vorbis = TComponent::Create<TVelmarVorbisOut>(&owner);
+        rate->SetInput(source);
         rate->SetOutSampleRate(outRate);
         vorbis->SetInput(rate);
         vorbis->SetFileName(out);
@@ -43,6 +53,7 @@ struct Chain {
         vorbis->OnDone = [this](TComponent*) { End({}); };
         vorbis->OnThreadException = [this](TComponent*, const std::exception& e) { End(e.what()); };
     }
+    ~Chain() { owner.DestroyComponent(vorbis); } // before the input it may pull from
     void End(const std::string& e)
     {
         std::lock_guard<std::mutex> g(m);
@@ -54,6 +65,10 @@ struct Chain {
     std::string Run()
     {
         vorbis->Run();
+        return Wait();
+    }
+    std::string Wait()
+    {
         std::unique_lock<std::mutex> g(m);
         EXPECT_TRUE(cv.wait_for(g, 60s, [this] { return ended; }));
         ended = false;
@@ -61,12 +76,39 @@ struct Chain {
     }
 };
 
+// The names in a folder, sorted.
+std::vector<std::string> Listing(const std::string& Dir)
+{
+    std::vector<std::string> names;
+    for (const auto& e : std::filesystem::directory_iterator(Dir))
+        names.push_back(e.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+// For each Vorbis channel, the WAVE channel it carries.
+int WaveChannel(int Channels, int Vorbis)
+{
+    static const int c3[] = {0, 2, 1}, c6[] = {0, 2, 1, 4, 5, 3};
+    return Channels == 3 ? c3[Vorbis] : Channels == 6 ? c6[Vorbis] : Vorbis;
+}
+
 double Rms(const std::vector<float>& s)
 {
     double e = 0;
     for (float v : s)
         e += double(v) * v;
     return std::sqrt(e / std::max<size_t>(1, s.size()));
+}
+
+// Interleaved floats: a sine of Freq[c] Hz at Amp on channel c.
+std::vector<float> FloatSine(int Frames, int Rate, const std::vector<double>& Freq, double Amp)
+{
+    std::vector<float> s;
+    for (int i = 0; i < Frames; ++i)
+        for (double f : Freq)
+            s.push_back(static_cast<float>(Amp * std::sin(2 * M_PI * f * i / Rate)));
+    return s;
 }
 
 } // namespace
@@ -77,6 +119,10 @@ TEST(VelmarVorbis, EncodesWhatTheIndependentDecoderReadsBack)
         const char* name;
         std::vector<double> freqs; // one tone per channel
         int inRate, outRate;
+        // Float samples at +6 dBFS handed in from memory, instead of a
+        // 16-bit WAVE file at -6 dBFS.
+        bool asFloat = false;
+        bool highQuality = false;
     };
     const std::vector<Case> cases = {
         {"mono 44100", {440}, 44100, 44100},
@@ -84,14 +130,35 @@ TEST(VelmarVorbis, EncodesWhatTheIndependentDecoderReadsBack)
         {"stereo 22050 to 44100", {700, 300}, 22050, 44100},
         {"mono 44100 to 8000", {1000}, 44100, 8000},
         {"5.1 44100 (LFE low)", {300, 500, 700, 60, 900, 1300}, 44100, 44100},
+        // Rates whose blocks once ran past the converter's output block.
+        {"mono 41263 to 44100", {440}, 41263, 44100},
+        {"stereo 41263 to 44100", {500, 1500}, 41263, 44100},
+        {"3 channels 16377 to 44100", {300, 700, 1100}, 16377, 44100},
+        // Beyond full scale, kept all the way.
+        {"float stereo 44100", {500, 1500}, 44100, 44100, true},
+        {"float 3 channels 44100", {300, 500, 700}, 44100, 44100, true},
+        {"float stereo 48000 to 44100, high quality", {500, 1500}, 48000, 44100, true, true},
+        {"float mono 22050 to 44100, whole frames", {700}, 22050, 44100, true},
     };
     for (const Case& k : cases) {
         SCOPED_TRACE(k.name);
         TempDir dir;
         const int ch = static_cast<int>(k.freqs.size());
         const int frames = k.inRate * 2;
-        WriteBytes(dir.File("in.wav"), MakeWav16(Sine(frames, k.inRate, k.freqs), ch, k.inRate));
-        Chain c(dir.File("in.wav"), dir.File("out.ogg"), k.outRate);
+        const double amp = k.asFloat ? 2.0 : 0.5;
+        TComponent sources;
+        std::unique_ptr<Chain> made;
+        if (k.asFloat) {
+            auto* in = TComponent::Create<MemoryInput>(
+                &sources, FloatsToBytes(FloatSine(frames, k.inRate, k.freqs, amp)), ch, k.inRate,
+                TSampleFormat::Float32);
+            made = std::make_unique<Chain>(in, dir.File("out.ogg"), k.outRate);
+        } else {
+            WriteBytes(dir.File("in.wav"), MakeWav16(Sine(frames, k.inRate, k.freqs, amp), ch, k.inRate));
+            made = std::make_unique<Chain>(dir.File("in.wav"), dir.File("out.ogg"), k.outRate);
+        }
+        Chain& c = *made;
+        c.rate->SetAltaQualita(k.highQuality);
         ASSERT_EQ(c.Run(), "");
 
         DecodedOgg d = DecodeOgg(dir.File("out.ogg"));
@@ -100,6 +167,7 @@ TEST(VelmarVorbis, EncodesWhatTheIndependentDecoderReadsBack)
         EXPECT_EQ(d.rate, k.outRate);
         const double wantFrames = double(frames) * k.outRate / k.inRate;
         EXPECT_NEAR(double(d.pcm[0].size()), wantFrames, 2.0);
+        EXPECT_EQ(c.vorbis->FramesFed(), int64_t(d.pcm[0].size()));
 
         OggPages p = ScanOggPages(dir.File("out.ogg"));
         EXPECT_TRUE(p.ok);
@@ -109,16 +177,29 @@ TEST(VelmarVorbis, EncodesWhatTheIndependentDecoderReadsBack)
             EXPECT_EQ(s, 0u);
 
         // Each WAVE channel's tone comes back on that channel, in Vorbis order.
-        static const int order6[] = {0, 2, 1, 4, 5, 3};
         for (int v = 0; v < ch; ++v) {
-            const int wav = ch == 6 ? order6[v] : v;
+            const int wav = WaveChannel(ch, v);
             const double own = ToneLevelDb(d.pcm[v], double(k.outRate), k.freqs[wav]);
-            EXPECT_NEAR(own, 20 * std::log10(0.5), 2.5) << "channel " << v;
+            EXPECT_NEAR(own, 20 * std::log10(amp), 2.5) << "channel " << v;
             for (int o = 0; o < ch; ++o) {
                 if (k.freqs[o] != k.freqs[wav]) {
                     EXPECT_LT(ToneLevelDb(d.pcm[v], double(k.outRate), k.freqs[o]), own - 30) << "channel " << v;
                 }
             }
+            if (!k.asFloat)
+                continue;
+            EXPECT_NEAR(*std::max_element(d.pcm[v].begin(), d.pcm[v].end()), amp, 0.1) << "channel " << v;
+            if (k.inRate != k.outRate)
+                continue;
+            // Sample for sample, within the codec's error.
+            const std::vector<float> src = FloatSine(frames, k.inRate, k.freqs, amp);
+            double err = 0, sig = 0;
+            for (int i = 0; i < frames; ++i) {
+                const double x = src[size_t(i * ch + wav)], y = d.pcm[v][size_t(i)];
+                err += (y - x) * (y - x);
+                sig += x * x;
+            }
+            EXPECT_LT(10 * std::log10(err / sig), -25.0) << "channel " << v;
         }
     }
 }
@@ -203,17 +284,20 @@ TEST(VelmarVorbis, FailedRunsLeaveNoFileAndReportTheReason)
         {"no output name", good, "", "File name is not assigned."},
         {"folder missing", good, dir.File("missing/a.ogg"), "la cartella non esiste"},
     };
+    // Each failure follows a run that succeeded, as in a batch.
+    WriteBytes(dir.File("in.wav"), good);
+    Chain c(dir.File("in.wav"), dir.File("first.ogg"), 44100);
+    ASSERT_EQ(c.Run(), "");
     for (const Case& k : cases) {
         SCOPED_TRACE(k.name);
         WriteBytes(dir.File("in.wav"), k.input);
-        Chain c(dir.File("in.wav"), k.output, 44100);
+        c.vorbis->SetFileName(k.output);
         std::string e = c.Run();
         EXPECT_NE(e.find(k.reason), std::string::npos) << e;
-        if (!k.output.empty()) {
-            EXPECT_FALSE(FileExists(k.output));
-        }
         EXPECT_FALSE(c.vorbis->Busy());
         EXPECT_FALSE(c.wave->Busy());
+        // Nothing but the earlier output, no temporary file either.
+        EXPECT_EQ(Listing(dir.Path()), (std::vector<std::string>{"first.ogg", "in.wav"}));
     }
 }
 
@@ -312,10 +396,91 @@ TEST(VelmarVorbis, AFailedRunLeavesAnEarlierFileOfTheSameNameAsItWas)
     };
     EXPECT_EQ(c.Run(), "disk went away");
     EXPECT_EQ(ReadBytes(dir.File("out.ogg")), earlier);
-    EXPECT_FALSE(FileExists(dir.File("out.ogg.part")));
+    const std::vector<std::string> only{"in.wav", "out.ogg"}; // no temporary file left
+    EXPECT_EQ(Listing(dir.Path()), only);
+    EXPECT_EQ(c.vorbis->TemporaryFileName(), "");
 
     c.vorbis->OnProgress = nullptr;
     ASSERT_EQ(c.Run(), "");
     EXPECT_TRUE(DecodeOgg(dir.File("out.ogg")).ok); // a complete one replaces it
-    EXPECT_FALSE(FileExists(dir.File("out.ogg.part")));
+    EXPECT_EQ(Listing(dir.Path()), only);
+}
+
+TEST(VelmarVorbis, TwoWritersOfOneOutputEachLeaveAWholeStream)
+{
+    // The longest name a folder takes: the temporary one must still fit.
+    for (const std::string& name : {std::string("out.ogg"), std::string(251, 'n') + ".ogg"}) {
+        SCOPED_TRACE(name.size());
+        TempDir dir;
+        const int framesA = 44100, framesB = 3 * 44100;
+        WriteBytes(dir.File("a.wav"), MakeWav16(Sine(framesA, 44100, {440, 660}), 2, 44100));
+        WriteBytes(dir.File("b.wav"), MakeWav16(Sine(framesB, 44100, {550}), 1, 44100));
+        for (int round = 0; round < 3; ++round) {
+            Chain a(dir.File("a.wav"), dir.File(name), 44100), b(dir.File("b.wav"), dir.File(name), 44100);
+            std::mutex seenLock;
+            std::set<std::string> seen;
+            for (Chain* c : {&a, &b}) {
+                c->vorbis->OnProgress = [c, &seen, &seenLock](TComponent*) {
+                    const std::string t = c->vorbis->TemporaryFileName();
+                    std::lock_guard<std::mutex> g(seenLock);
+                    if (!t.empty() && FileExists(t))
+                        seen.insert(t);
+                };
+            }
+            a.vorbis->Run();
+            b.vorbis->Run();
+            ASSERT_EQ(a.Wait(), "");
+            ASSERT_EQ(b.Wait(), "");
+            // Each writer had a hidden file of its own next to the output.
+            EXPECT_EQ(seen.size(), 2u);
+            for (const std::string& t : seen)
+                EXPECT_EQ(t.rfind(dir.Path() + "/.", 0), 0u) << t;
+
+            DecodedOgg d = DecodeOgg(dir.File(name));
+            ASSERT_TRUE(d.ok);
+            EXPECT_TRUE(ScanOggPages(dir.File(name)).ok);
+            const int64_t frames = int64_t(d.pcm[0].size());
+            EXPECT_TRUE((d.channels == 2 && frames == framesA) || (d.channels == 1 && frames == framesB))
+                << d.channels << " channels, " << frames << " frames";
+            EXPECT_EQ(Listing(dir.Path()), (std::vector<std::string>{"a.wav", "b.wav", name}));
+        }
+    }
+}
+
+TEST(VelmarVorbis, LengthIsCheckedAgainstWhatTheInputDeclared)
+{
+    struct Case {
+        const char* name;
+        int64_t declared; // bytes; -1: not known
+        bool ok;
+    };
+    const int frames = 30000; // stereo 16-bit: 120000 bytes, four blocks
+    const Case cases[] = {
+        {"as declared", frames * 4, true},
+        {"not declared", -1, true},
+        {"fewer than declared", frames * 8, false},
+        {"more than declared", frames * 2, false},
+    };
+    for (const Case& k : cases) {
+        SCOPED_TRACE(k.name);
+        TempDir dir;
+        WriteBytes(dir.File("out.ogg"), {'o', 'l', 'd'});
+        TComponent sources;
+        auto* in = TComponent::Create<MemoryInput>(&sources, Samples16ToBytes(Sine(frames, 44100, {440, 660})), 2,
+                                                   44100);
+        in->Declared = k.declared;
+        Chain c(in, dir.File("out.ogg"), 44100);
+        const std::string e = c.Run();
+        EXPECT_EQ(c.vorbis->FramesFed(), frames);
+        EXPECT_EQ(c.vorbis->FramesExpected(), k.declared < 0 ? -1 : k.declared / 4);
+        if (k.ok) {
+            EXPECT_EQ(e, "");
+            EXPECT_EQ(int64_t(DecodeOgg(dir.File("out.ogg")).pcm.at(0).size()), frames);
+        } else {
+            EXPECT_NE(e.find("la lunghezza codificata non torna: codificati 30000 campioni per canale su"),
+                      std::string::npos) << e;
+            EXPECT_EQ(ReadBytes(dir.File("out.ogg")), (std::vector<uint8_t>{'o', 'l', 'd'}));
+        }
+        EXPECT_EQ(Listing(dir.Path()), std::vector<std::string>{"out.ogg"});
+    }
 }
