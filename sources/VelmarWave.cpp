@@ -116,7 +116,8 @@ uint16_t ShownTag(const TWaveFormat& Fmt)
 int64_t CodedFrames(const TWaveChunks& W, const TWaveFormat& Fmt, int64_t Bytes)
 {
     const uint32_t perBlock = FramesPerBlock(W.Fmt);
-    if (Fmt.FormatTag == WAVE_FORMAT_MPEGLAYER3 || perBlock == 0 || Fmt.BlockAlign == 0 || Bytes < 0)
+    if (Fmt.FormatTag == WAVE_FORMAT_MPEGLAYER3 || perBlock == 0 || Fmt.BlockAlign == 0 || Bytes < 0 ||
+        Bytes / Fmt.BlockAlign > INT64_MAX / perBlock)
         return -1;
     const int64_t frames = Bytes / Fmt.BlockAlign * perBlock;
     if (W.FactFrames >= 0 && W.FactFrames < frames && frames - W.FactFrames < perBlock)
