@@ -40,6 +40,7 @@ void TVelmarStreamedInput::SetStream(TStream* AStream)
 {
     FStream = AStream;
     FStreamAssigned = AStream != nullptr;
+    SourceChanged();
 }
 
 template <class F> auto TVelmarFileIn::WithSource(F lookup)

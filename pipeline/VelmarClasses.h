@@ -89,6 +89,9 @@ public:
     bool StreamAssigned() const { return FStreamAssigned; }
 
 protected:
+    // The stream or file name was set: what was learnt of the old one is stale.
+    virtual void SourceChanged() {}
+
     TStream* FStream = nullptr;
     bool FStreamAssigned = false;
 };
@@ -109,7 +112,11 @@ public:
     void CancelRead() override;
 
     const std::string& FileName() const { return FFileName; }
-    void SetFileName(const std::string& Value) { FFileName = Value; }
+    void SetFileName(const std::string& Value)
+    {
+        FFileName = Value;
+        SourceChanged();
+    }
     bool Loop() const { return FLoop; }
     void SetLoop(bool Value) { FLoop = Value; }
     int OpenCount() const { return FOpenCount; }

@@ -1,8 +1,10 @@
 #include "sources/VelmarWave.h"
 
 #include "sources/WaveConverter.h"
+#include "sources/WaveTags.h"
 
 #include <algorithm>
+#include <cfloat>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -13,74 +15,232 @@ namespace {
 
 constexpr int MaxChannels = 255;
 constexpr uint32_t MaxSampleRate = 1000000;
+// A tag chunk is read up to this size (an ID3 tag may carry pictures).
+constexpr int64_t MaxTagBytes = 1 << 20;
 
-int16_t Clip16(int64_t V)
+// A sample of N bytes at P as a signed value (N = 2, 3, 4).
+template <int N, bool BigEndian> int32_t Signed(const uint8_t* P)
 {
-    return static_cast<int16_t>(std::clamp<int64_t>(V, -32768, 32767));
+    uint32_t v = 0;
+    for (int k = 0; k < N; ++k)
+        v |= uint32_t(P[BigEndian ? N - 1 - k : k]) << (8 * k);
+    return static_cast<int32_t>(v << (32 - 8 * N)) >> (32 - 8 * N);
 }
 
-int16_t FromFloat(double X)
+template <bool BigEndian> uint64_t Bits(const uint8_t* P, int N)
 {
-    if (std::isnan(X))
-        return 0;
-    return Clip16(static_cast<int64_t>(std::lrint(std::clamp(X * 32768.0, -40000.0, 40000.0))));
+    uint64_t v = 0;
+    for (int k = 0; k < N; ++k)
+        v |= uint64_t(P[BigEndian ? N - 1 - k : k]) << (8 * k);
+    return v;
 }
 
-int32_t LE24(const uint8_t* p)
-{
-    int32_t v = p[0] | (p[1] << 8) | (p[2] << 16);
-    return (v ^ 0x800000) - 0x800000;
-}
+void Put(uint8_t* Out, int64_t I, int16_t V) { std::memcpy(Out + 2 * I, &V, 2); }
+void Put(uint8_t* Out, int64_t I, float V) { std::memcpy(Out + 4 * I, &V, 4); }
 
-int32_t LE32s(const uint8_t* p)
-{
-    uint32_t v = p[0] | (p[1] << 8) | (p[2] << 16) | (uint32_t(p[3]) << 24);
-    return static_cast<int32_t>(v);
-}
-
-// Source samples to signed 16-bit, rounded to nearest and clipped.
-void ConvertTo16(const uint8_t* In, int16_t* Out, int64_t Samples, int Bytes, bool IsFloat)
+// Samples of the file to what the reader hands out: 1 and 2 bytes to signed
+// 16-bit, the rest to float at full scale 1.0 (exact for integers, since
+// the scales are powers of two; doubles rounded once).
+template <bool BigEndian>
+void Convert(const uint8_t* In, uint8_t* Out, int64_t Samples, int Bytes, bool IsFloat)
 {
     if (IsFloat && Bytes == 4) {
         for (int64_t i = 0; i < Samples; ++i) {
+            const auto u = static_cast<uint32_t>(Bits<BigEndian>(In + 4 * i, 4));
             float f;
-            std::memcpy(&f, In + i * 4, 4);
-            Out[i] = FromFloat(f);
+            std::memcpy(&f, &u, 4);
+            Put(Out, i, f);
         }
     } else if (IsFloat) {
         for (int64_t i = 0; i < Samples; ++i) {
+            const uint64_t u = Bits<BigEndian>(In + 8 * i, 8);
             double d;
-            std::memcpy(&d, In + i * 8, 8);
-            Out[i] = FromFloat(d);
+            std::memcpy(&d, &u, 8);
+            // Beyond float's range is infinite, as rounding would make it.
+            Put(Out, i, std::fabs(d) > FLT_MAX ? std::copysign(INFINITY, float(d > 0 ? 1 : -1)) : float(d));
         }
     } else if (Bytes == 1) {
         for (int64_t i = 0; i < Samples; ++i)
-            Out[i] = static_cast<int16_t>((In[i] - 128) * 256);
+            Put(Out, i, static_cast<int16_t>((In[i] - 128) * 256));
+    } else if (Bytes == 2) {
+        for (int64_t i = 0; i < Samples; ++i)
+            Put(Out, i, static_cast<int16_t>(Signed<2, BigEndian>(In + 2 * i)));
     } else if (Bytes == 3) {
         for (int64_t i = 0; i < Samples; ++i)
-            Out[i] = Clip16((int64_t(LE24(In + i * 3)) + 128) >> 8);
+            Put(Out, i, static_cast<float>(Signed<3, BigEndian>(In + 3 * i)) / 8388608.0f);
     } else {
         for (int64_t i = 0; i < Samples; ++i)
-            Out[i] = Clip16((int64_t(LE32s(In + i * 4)) + 32768) >> 16);
+            Put(Out, i, static_cast<float>(double(Signed<4, BigEndian>(In + 4 * i)) / 2147483648.0));
     }
 }
 
-std::string Hex4(unsigned V)
+// Checks what the chain needs of any format: a known layout, channels and
+// a usable rate.
+void CheckFormat(const TWaveFormat& Fmt, const std::string& File)
 {
-    char buf[8];
-    std::snprintf(buf, sizeof buf, "0x%04X", V & 0xFFFF);
-    return buf;
+    if (Fmt.StoredTag == WAVE_FORMAT_EXTENSIBLE && !Fmt.SubFormatKnown)
+        throw VelmarException(TMotivo::EstensibileDanneggiato, File);
+    if (Fmt.Channels == 0 || Fmt.Channels > MaxChannels)
+        throw VelmarException(TMotivo::CanaliNonValidi, File, std::to_string(Fmt.Channels));
+    if (Fmt.SamplesPerSec == 0 || Fmt.SamplesPerSec > MaxSampleRate)
+        throw VelmarException(TMotivo::FrequenzaNonValida, File, std::to_string(Fmt.SamplesPerSec));
 }
 
-std::string UnsupportedText(const TWaveFormat& Fmt)
+// Bytes per sample in the file for PCM and float data. Samples narrower
+// than their container (20 bits in 3 bytes, 12 in 2) sit at its top and are
+// read as the container's width.
+int ContainerBytes(const TWaveFormat& Fmt, const std::string& File)
 {
-    const char* name = AcmFormatTagName(Fmt.FormatTag);
-    std::string what = name ? std::string(name) + " data that cannot be decoded" : "unsupported format";
-    return what + " (format tag " + Hex4(Fmt.StoredTag == WAVE_FORMAT_EXTENSIBLE ? Fmt.FormatTag : Fmt.StoredTag) +
-           ", " + std::to_string(Fmt.BitsPerSample) + " bits per sample)";
+    const unsigned bits = Fmt.BitsPerSample;
+    if (Fmt.FormatTag == WAVE_FORMAT_IEEE_FLOAT) {
+        if (bits == 32 || bits == 64)
+            return static_cast<int>(bits / 8);
+    } else if (bits % 8 == 0 && bits >= 8 && bits <= 32) {
+        return static_cast<int>(bits / 8);
+    } else if (bits > 0 && bits < 32 && Fmt.BlockAlign % Fmt.Channels == 0) {
+        const unsigned container = Fmt.BlockAlign / Fmt.Channels;
+        if (container * 8 >= bits && container <= 4)
+            return static_cast<int>(container);
+    }
+    throw VelmarException(TMotivo::AmpiezzaNonSupportata, File, std::to_string(bits));
+}
+
+uint16_t ShownTag(const TWaveFormat& Fmt)
+{
+    return Fmt.StoredTag == WAVE_FORMAT_EXTENSIBLE ? Fmt.FormatTag : Fmt.StoredTag;
+}
+
+// A coded format's frames, as the layer's block-aligned decoding gives them
+// (whole blocks, trimmed to the fact count when that only drops the last
+// block's padding); -1 when only decoding can tell (MPEG).
+int64_t CodedFrames(const TWaveChunks& W, const TWaveFormat& Fmt, int64_t Bytes)
+{
+    const uint32_t perBlock = FramesPerBlock(W.Fmt);
+    if (Fmt.FormatTag == WAVE_FORMAT_MPEGLAYER3 || perBlock == 0 || Fmt.BlockAlign == 0 || Bytes < 0 ||
+        Bytes / Fmt.BlockAlign > INT64_MAX / perBlock)
+        return -1;
+    const int64_t frames = Bytes / Fmt.BlockAlign * perBlock;
+    if (W.FactFrames >= 0 && W.FactFrames < frames && frames - W.FactFrames < perBlock)
+        return W.FactFrames;
+    return frames;
+}
+
+// The tags of the file's tag chunks; a chunk that cannot be read gives none.
+TStringList ReadTags(TStream& S, const TWaveChunks& W)
+{
+    TWaveTagReader tags(W.BigEndian);
+    std::vector<uint8_t> body;
+    for (const TChunkRef& r : W.Tags) {
+        try {
+            body.resize(static_cast<size_t>(std::min(r.Size, MaxTagBytes)));
+            S.SetPosition(r.Pos);
+            body.resize(static_cast<size_t>(S.Read(body.data(), static_cast<int64_t>(body.size()))));
+            tags.Add(std::string_view(r.Id, 4), body.data(), body.size());
+        } catch (const std::exception&) {
+        }
+    }
+    return tags.Lines();
 }
 
 } // namespace
+
+std::string FormatName(uint16_t FormatTag)
+{
+    static const struct {
+        uint16_t Tag;
+        const char* Name;
+    } names[] = {
+        {0x0001, "PCM"},
+        {0x0002, "ADPCM Microsoft"},
+        {0x0003, "virgola mobile IEEE"},
+        {0x0006, "G.711 A-law"},
+        {0x0007, "G.711 µ-law"},
+        {0x0008, "DTS"},
+        {0x0010, "ADPCM OKI"},
+        {0x0011, "ADPCM IMA"},
+        {0x0017, "ADPCM Dialogic OKI"},
+        {0x0020, "ADPCM Yamaha"},
+        {0x0022, "TrueSpeech"},
+        {0x0031, "GSM 6.10"},
+        {0x0040, "G.721 ADPCM"},
+        {0x0050, "MPEG"},
+        {0x0055, "MPEG Layer 3"},
+        {0x0064, "G.726 ADPCM"},
+        {0x0065, "G.722 ADPCM"},
+        {0x0092, "Dolby AC-3 S/PDIF"},
+        {0x00FF, "AAC"},
+        {0x0160, "Windows Media Audio 1"},
+        {0x0161, "Windows Media Audio"},
+        {0x0162, "Windows Media Audio Pro"},
+        {0x0163, "Windows Media Audio Lossless"},
+        {0x0270, "ATRAC3"},
+        {0x1600, "AAC ADTS"},
+        {0x1610, "HE-AAC"},
+        {0x2000, "Dolby AC-3"},
+        {0x2001, "DTS"},
+        {0xF1AC, "FLAC"},
+    };
+    char hex[16];
+    std::snprintf(hex, sizeof hex, " (0x%04X)", FormatTag);
+    for (const auto& n : names)
+        if (n.Tag == FormatTag)
+            return n.Name + std::string(hex);
+    return "formato sconosciuto" + std::string(hex);
+}
+
+struct TVelmarWaveIn::THeader {
+    TWaveDescription Description;
+    TWaveChunks Chunks;
+    TWaveFormat Format;
+    int Container = 0; // bytes per sample of PCM or float data; 0: coded data
+};
+
+TVelmarWaveIn::THeader TVelmarWaveIn::LookAt(TStream& S, const std::string& File)
+{
+    THeader h;
+    TWaveChunks& w = h.Chunks;
+    w = WalkWaveChunks(S);
+    if (!w.IsWave)
+        throw VelmarException(TMotivo::NonWave, File);
+    if (!w.HasFmt)
+        throw VelmarException(TMotivo::SenzaFormato, File);
+    if (!w.HasData)
+        throw VelmarException(TMotivo::SenzaDati, File);
+    const TWaveFormat& f = h.Format = ParseWaveFormat(w.Fmt, w.BigEndian);
+    CheckFormat(f, File);
+
+    TWaveDescription& d = h.Description;
+    d.Channels = f.Channels;
+    d.SampleRate = static_cast<int>(f.SamplesPerSec);
+    if (f.FormatTag == WAVE_FORMAT_PCM || f.FormatTag == WAVE_FORMAT_IEEE_FLOAT) {
+        h.Container = ContainerBytes(f, File);
+        const bool wide = f.FormatTag == WAVE_FORMAT_IEEE_FLOAT || h.Container > 2;
+        d.Format = wide ? TSampleFormat::Float32 : TSampleFormat::Int16;
+        const int64_t frameBytes = int64_t(h.Container) * f.Channels;
+        d.Frames = w.DataSize / frameBytes;
+        d.DeclaredFrames = w.DeclaredDataSize < 0 ? -1 : w.DeclaredDataSize / frameBytes;
+        d.Size = d.Frames * f.Channels * (wide ? 4 : 2);
+    } else {
+        // Coded data: the layer must take the format; the data is only
+        // looked at when it is decoded.
+        if (w.BigEndian)
+            throw VelmarException(TMotivo::FormatoNonSupportato, File, FormatName(ShownTag(f)) + " in RIFX");
+        std::vector<uint8_t> src = FormatForLayer(w.Fmt);
+        WAVEFORMATEX pcm{};
+        pcm.wFormatTag = WAVE_FORMAT_PCM;
+        if (acmFormatSuggest(nullptr, reinterpret_cast<const WAVEFORMATEX*>(src.data()), &pcm, sizeof pcm,
+                             ACM_FORMATSUGGESTF_WFORMATTAG) != MMSYSERR_NOERROR)
+            throw VelmarException(TMotivo::FormatoNonSupportato, File, FormatName(ShownTag(f)));
+        d.Frames = CodedFrames(w, f, w.DataSize);
+        if (w.DeclaredDataSize > w.DataSize) // cut short: what the whole would have held
+            d.DeclaredFrames = w.FactFrames >= 0 ? w.FactFrames : CodedFrames(w, f, w.DeclaredDataSize);
+        else
+            d.DeclaredFrames = d.Frames >= 0 && w.DeclaredDataSize >= 0 ? d.Frames : w.FactFrames;
+        d.Size = d.Frames < 0 ? -1 : d.Frames * f.Channels * 2;
+    }
+    d.Tags = ReadTags(S, w);
+    return h;
+}
 
 TVelmarWaveIn::TVelmarWaveIn(TComponent* AOwner) : TVelmarFileIn(AOwner) {}
 
@@ -92,14 +252,50 @@ TVelmarWaveIn::~TVelmarWaveIn()
     }
 }
 
-std::string TVelmarWaveIn::Describe() const
+void TVelmarWaveIn::SourceChanged()
 {
-    return FFileName.empty() ? std::string("the WAVE stream") : "\"" + FFileName + "\"";
+    std::lock_guard<std::mutex> lock(FLookLock);
+    FLook.reset();
+    FLookError = nullptr;
 }
 
-void TVelmarWaveIn::Fail(const std::string& What) const
+std::shared_ptr<const TWaveDescription> TVelmarWaveIn::Look()
 {
-    throw VelmarException("Cannot read " + Describe() + ": " + What);
+    std::lock_guard<std::mutex> lock(FLookLock);
+    if (FLook)
+        return FLook;
+    if (FLookError)
+        std::rethrow_exception(FLookError);
+    try {
+        if (FStreamAssigned) {
+            FLook = std::make_shared<const TWaveDescription>(LookAt(*FStream, FFileName).Description);
+        } else {
+            if (FFileName.empty())
+                throw VelmarException("The file name is not assigned");
+            TFileStream file(FFileName, TFileMode::fmOpenRead);
+            FLook = std::make_shared<const TWaveDescription>(LookAt(file, FFileName).Description);
+        }
+    } catch (...) {
+        FLookError = std::current_exception();
+        throw;
+    }
+    return FLook;
+}
+
+TWaveDescription TVelmarWaveIn::Description() { return *Look(); }
+
+int TVelmarWaveIn::GetBitsPerSample() { return Look()->Format == TSampleFormat::Float32 ? 32 : 16; }
+
+int TVelmarWaveIn::GetChannels() { return Look()->Channels; }
+
+int TVelmarWaveIn::GetSampleRate() { return Look()->SampleRate; }
+
+TSampleFormat TVelmarWaveIn::GetSampleFormat() { return Look()->Format; }
+
+int TVelmarWaveIn::GetTotalTime()
+{
+    const auto d = Look();
+    return d->Frames > 0 ? static_cast<int>(std::nearbyint(double(d->Frames) / d->SampleRate)) : 0;
 }
 
 void TVelmarWaveIn::OpenSource()
@@ -108,24 +304,30 @@ void TVelmarWaveIn::OpenSource()
         ++FOpenCount;
         return;
     }
-    if (!FStreamAssigned) {
-        FFileStream = std::make_unique<TFileStream>(FFileName, TFileMode::fmOpenRead);
-        FStream = FFileStream.get();
-    }
     try {
-        TWaveChunks chunks = WalkWaveChunks(*FStream);
-        if (!chunks.IsWave)
-            Fail("not a RIFF/WAVE file");
-        if (!chunks.HasFmt)
-            Fail("the file has no format chunk");
-        if (!chunks.HasData)
-            Fail("the file has no data chunk");
-        TWaveFormat fmt = ParseWaveFormat(chunks.Fmt);
-        CheckFormat(fmt);
-        if (fmt.FormatTag == WAVE_FORMAT_PCM || fmt.FormatTag == WAVE_FORMAT_IEEE_FLOAT)
-            TakeHeader(chunks, fmt);
-        else if (!OpenDecoded(fmt))
-            Fail(UnsupportedText(fmt));
+        THeader h;
+        {
+            // What is opened now is what is read: its header replaces any
+            // earlier look, and a getter on another thread waits for it.
+            std::lock_guard<std::mutex> lock(FLookLock);
+            try {
+                if (!FStreamAssigned) {
+                    FFileStream = std::make_unique<TFileStream>(FFileName, TFileMode::fmOpenRead);
+                    FStream = FFileStream.get();
+                }
+                h = LookAt(*FStream, FFileName);
+            } catch (...) {
+                FLook.reset();
+                FLookError = std::current_exception();
+                throw;
+            }
+            FLook = std::make_shared<const TWaveDescription>(h.Description);
+            FLookError = nullptr;
+        }
+        if (h.Container > 0)
+            TakeHeader(h.Chunks, h.Format, h.Container);
+        else if (!OpenDecoded(h.Format))
+            throw VelmarException(TMotivo::DatiDanneggiati, FFileName, FormatName(ShownTag(h.Format)));
         ++FOpenCount;
     } catch (...) {
         ReleaseStreams();
@@ -133,43 +335,22 @@ void TVelmarWaveIn::OpenSource()
     }
 }
 
-// Checks what the chain needs of any format: channels and a usable rate.
-void TVelmarWaveIn::CheckFormat(const TWaveFormat& Fmt) const
-{
-    if (Fmt.StoredTag == WAVE_FORMAT_EXTENSIBLE && !Fmt.SubFormatKnown)
-        Fail("broken or unknown WAVE_FORMAT_EXTENSIBLE header");
-    if (Fmt.Channels == 0)
-        Fail("the format declares 0 channels");
-    if (Fmt.Channels > MaxChannels)
-        Fail(std::to_string(Fmt.Channels) + " channels (at most " + std::to_string(MaxChannels) +
-             " are supported)");
-    if (Fmt.SamplesPerSec == 0 || Fmt.SamplesPerSec > MaxSampleRate)
-        Fail("unsupported sample rate " + std::to_string(Fmt.SamplesPerSec) + " Hz");
-    const unsigned bits = Fmt.BitsPerSample;
-    if (Fmt.FormatTag == WAVE_FORMAT_PCM && bits != 8 && bits != 16 && bits != 24 && bits != 32)
-        Fail("unsupported PCM sample width (" + std::to_string(bits) + " bits)");
-    if (Fmt.FormatTag == WAVE_FORMAT_IEEE_FLOAT && bits != 32 && bits != 64)
-        Fail("unsupported floating-point sample width (" + std::to_string(bits) + " bits)");
-}
-
-void TVelmarWaveIn::TakeHeader(const TWaveChunks& Chunks, const TWaveFormat& Fmt)
+void TVelmarWaveIn::TakeHeader(const TWaveChunks& Chunks, const TWaveFormat& Fmt, int Container)
 {
     FChan = Fmt.Channels;
     FSR = static_cast<int>(Fmt.SamplesPerSec);
-    FBPS = 16;
-    FSourceBytes = Fmt.BitsPerSample / 8;
-    FKind = Fmt.FormatTag == WAVE_FORMAT_IEEE_FLOAT ? TSampleKind::Float : TSampleKind::Int;
-    FFrameBytes = 2 * FChan;
-    if (FSourceBytes == 2 && FKind == TSampleKind::Int) {
-        FDataLeft = Chunks.DataSize;
-        FSize = Chunks.DataSize;
-    } else {
-        const int64_t srcFrame = int64_t(FSourceBytes) * FChan;
-        const int64_t frames = Chunks.DataSize / srcFrame;
-        FDataLeft = frames * srcFrame;
-        FSize = frames * FFrameBytes;
-        FRaw.resize(static_cast<size_t>((BlockSize / FFrameBytes) * srcFrame));
-    }
+    FContainer = Container;
+    FFloatIn = Fmt.FormatTag == WAVE_FORMAT_IEEE_FLOAT;
+    FBigEndian = Chunks.BigEndian;
+    FOut = FFloatIn || Container > 2 ? TSampleFormat::Float32 : TSampleFormat::Int16;
+    FBPS = FOut == TSampleFormat::Float32 ? 32 : 16;
+    FFrameBytes = FBPS / 8 * FChan;
+    const int64_t srcFrame = int64_t(Container) * FChan;
+    const int64_t frames = Chunks.DataSize / srcFrame;
+    FDataLeft = frames * srcFrame;
+    FSize = frames * FFrameBytes;
+    const bool direct = Container == 2 && !FBigEndian;
+    FRaw.assign(direct ? 0 : static_cast<size_t>((BlockSize / FFrameBytes) * srcFrame), 0);
     FStream->SetPosition(Chunks.DataPos);
 }
 
@@ -189,13 +370,15 @@ bool TVelmarWaveIn::OpenDecoded(const TWaveFormat&)
     FConverted = std::make_unique<TMemoryStream>();
     FSavedStream = FStream;
     FSavedStreamAssigned = FStreamAssigned;
-    SetStream(FConverted.get());
+    // Not SetStream: the file's description stays what it is.
+    FStream = FConverted.get();
+    FStreamAssigned = true;
     if (converter.SaveWave(*FConverted) != 0)
         return false;
     TWaveChunks chunks = WalkWaveChunks(*FStream);
     TWaveFormat pcm = ParseWaveFormat(chunks.Fmt);
-    CheckFormat(pcm);
-    TakeHeader(chunks, pcm);
+    CheckFormat(pcm, FFileName);
+    TakeHeader(chunks, pcm, 2);
     return true;
 }
 
@@ -225,30 +408,23 @@ void TVelmarWaveIn::CloseSource()
 // Reads the next block of whole frames (of the data chunk only).
 int TVelmarWaveIn::FillBlock()
 {
-    const int blockBytes = (BlockSize / FFrameBytes) * FFrameBytes;
-    if (FSourceBytes == 2 && FKind == TSampleKind::Int) {
-        int64_t n = FStream->Read(FBlock.data(), std::min<int64_t>(blockBytes, FDataLeft));
-        FDataLeft -= n;
+    const int64_t srcFrame = int64_t(FContainer) * FChan;
+    const bool direct = FRaw.empty();
+    uint8_t* into = direct ? FBlock.data() : FRaw.data();
+    const int64_t room = direct ? (BlockSize / FFrameBytes) * FFrameBytes : static_cast<int64_t>(FRaw.size());
+    const int64_t want = std::min(room, FDataLeft);
+    int64_t n = FStream->Read(into, want);
+    // A file cut while it is read ends here, on a whole frame.
+    FDataLeft = n < want ? 0 : FDataLeft - n;
+    n -= n % srcFrame;
+    if (direct)
         return static_cast<int>(n);
-    }
-    int64_t n = FStream->Read(FRaw.data(), std::min<int64_t>(static_cast<int64_t>(FRaw.size()), FDataLeft));
-    FDataLeft -= n;
-    const int64_t samples = n / FSourceBytes;
-    ConvertTo16(FRaw.data(), reinterpret_cast<int16_t*>(FBlock.data()), samples, FSourceBytes,
-                FKind == TSampleKind::Float);
-    return static_cast<int>(samples * 2);
-}
-
-TWaveDescription TVelmarWaveIn::Description()
-{
-    OpenSource();
-    TWaveDescription d;
-    d.Channels = FChan;
-    d.SampleRate = FSR;
-    d.Size = Size();
-    d.Frames = FChan > 0 ? Size() / (2 * FChan) : -1;
-    CloseSource();
-    return d;
+    const int64_t samples = n / FContainer;
+    if (FBigEndian)
+        Convert<true>(FRaw.data(), FBlock.data(), samples, FContainer, FFloatIn);
+    else
+        Convert<false>(FRaw.data(), FBlock.data(), samples, FContainer, FFloatIn);
+    return static_cast<int>(samples * (FBPS / 8));
 }
 
 int TVelmarWaveIn::ReadData(void* Buffer, int BufferSize)

@@ -5,7 +5,9 @@
 #include "sources/WaveChunks.h"
 
 #include <array>
+#include <exception>
 #include <memory>
+#include <mutex>
 
 namespace velmar {
 
@@ -13,27 +15,38 @@ namespace velmar {
 struct TWaveDescription {
     int Channels = 0;
     int SampleRate = 0;
-    TSampleFormat Format = TSampleFormat::Int16; // what ReadData hands out
+    TSampleFormat Format = TSampleFormat::Int16;   // what ReadData hands out
     int64_t Size = -1;           // bytes one read cycle hands out; -1 when not known before decoding
     int64_t Frames = -1;         // frames the file holds (what will be handed out); -1 when not known
-    int64_t DeclaredFrames = -1; // frames the header declares; -1 when it declares none; > Frames: cut short
-    TStringList Tags;            // "NAME=value" lines, valid UTF-8
+    int64_t DeclaredFrames = -1; // frames the header declares (data size or fact); -1 when it declares none
+                                 // (0xFFFFFFFF, 0 with bytes after, streaming writers); > Frames: cut short
+    TStringList Tags;            // "NAME=value" lines, valid UTF-8, in the order TITLE, ARTIST, ALBUM,
+                                 // TRACKNUMBER, DATE, GENRE (only those present)
 };
 
-// Reads a RIFF/WAVE file (or a stream handed in) and hands out its samples
-// as signed 16-bit PCM in blocks of at most 32768 bytes.
+// Reads a RIFF/WAVE file (RIFX, RF64 and BW64 too), or a stream handed in,
+// and hands out its samples in blocks of at most 32768 bytes of whole frames.
 //
-// The chunk list is walked by size; exactly the data chunk's bytes are
-// handed out. PCM of 8, 16, 24 and 32 bits and IEEE float of 32 and 64 bits
-// (plain or WAVE_FORMAT_EXTENSIBLE) are converted to 16 bits block by block,
-// so the reader always reports 16 bits per sample and a Size in 16-bit bytes.
-// Coded formats (ADPCM, GSM, mu-law, ...) are decoded whole into memory
-// first, through the compression-manager layer.
+// The chunk list is walked by size (sources/WaveChunks.h); exactly the data
+// chunk's frames are handed out. 8- and 16-bit PCM (and narrower samples in
+// 1- or 2-byte containers) come out as signed 16-bit; 24- and 32-bit PCM
+// (and narrower samples in 3- or 4-byte containers) and IEEE float of 32 and
+// 64 bits come out as 32-bit float at full scale 1.0, unclipped: int24 /
+// 2^23, int32 / 2^31, float copied, double rounded to float. Coded formats
+// (ADPCM, GSM, mu-law, ...) are decoded whole into memory first, through the
+// compression-manager layer, and come out as 16-bit.
 //
-// Failure: OpenSource, and so BeginRead and the format getters, raise
-// VelmarException naming the file and what is wrong with it; a file that
-// cannot be opened raises the file stream's EStreamError. After a failure
-// the source is closed and OpenCount is 0.
+// The description (and so every format getter) is read once per file name
+// or stream set, without decoding, and kept; BeginRead parses what it opens
+// again and replaces it, so a file changed on disk in between is read as it
+// now is. The getters and Description may be called from any thread; the
+// file name and stream are set while no other thread uses the reader.
+//
+// Failure: OpenSource (so BeginRead), Description and the format getters
+// raise VelmarException with the file's name and a reason of
+// platform/Motivi.h; a file that cannot be opened raises the file stream's
+// EStreamError. A malformed tag chunk is never a failure: its tags are
+// dropped. After a failure the source is closed and OpenCount is 0.
 // Thread: one read cycle at a time, from one thread.
 class TVelmarWaveIn : public TVelmarFileIn {
 public:
@@ -42,37 +55,53 @@ public:
     explicit TVelmarWaveIn(TComponent* AOwner = nullptr);
     ~TVelmarWaveIn() override;
 
-    int ReadData(void* Buffer, int BufferSize) override;
-
-    // The description of FileName (or the stream handed in); raises what
-    // BeginRead would raise for a file it cannot read.
+    // The description of FileName (or the stream handed in), read at the
+    // first call after the name was set and kept; raises what BeginRead
+    // would raise for a file it cannot read. Any thread.
     TWaveDescription Description();
+
+    int GetBitsPerSample() override;
+    int GetChannels() override;
+    int GetSampleRate() override;
+    int GetTotalTime() override;
+    TSampleFormat GetSampleFormat() override;
+    int ReadData(void* Buffer, int BufferSize) override;
 
 protected:
     void OpenSource() override;
     void CloseSource() override;
+    void SourceChanged() override;
 
 private:
-    enum class TSampleKind { Int, Float };
-    void TakeHeader(const TWaveChunks& Chunks, const TWaveFormat& Fmt);
-    void CheckFormat(const TWaveFormat& Fmt) const;
+    struct THeader;
+    static THeader LookAt(TStream& S, const std::string& File);
+    std::shared_ptr<const TWaveDescription> Look();
+    void TakeHeader(const TWaveChunks& Chunks, const TWaveFormat& Fmt, int Container);
     bool OpenDecoded(const TWaveFormat& Fmt);
     void ReleaseStreams();
     int FillBlock();
-    [[noreturn]] void Fail(const std::string& What) const;
-    std::string Describe() const;
 
     alignas(8) std::array<uint8_t, BlockSize> FBlock{};
-    std::vector<uint8_t> FRaw;       // source bytes of one block, for widths other than 16
-    int FSourceBytes = 2;            // bytes per sample in the file
-    TSampleKind FKind = TSampleKind::Int;
-    int FFrameBytes = 2;             // bytes per 16-bit frame handed out
+    std::vector<uint8_t> FRaw;       // source bytes of one block, when they need converting
+    int FContainer = 2;              // bytes per sample in the file
+    bool FFloatIn = false;           // IEEE float samples
+    bool FBigEndian = false;         // RIFX
+    TSampleFormat FOut = TSampleFormat::Int16;
+    int FFrameBytes = 2;             // bytes per frame handed out
     int64_t FDataLeft = 0;           // source data bytes not yet read in this cycle
 
     std::unique_ptr<TFileStream> FFileStream;    // opened by OpenSource
     std::unique_ptr<TMemoryStream> FConverted;   // decoded image of a coded file
     TStream* FSavedStream = nullptr;
     bool FSavedStreamAssigned = false;
+
+    std::mutex FLookLock;                        // guards the two below and a look at the stream
+    std::shared_ptr<const TWaveDescription> FLook;
+    std::exception_ptr FLookError;
 };
+
+// The name of a format tag as a user reads it, with the tag:
+// "ADPCM Yamaha (0x0020)", "formato sconosciuto (0x1234)".
+std::string FormatName(uint16_t FormatTag);
 
 } // namespace velmar

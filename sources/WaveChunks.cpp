@@ -1,5 +1,7 @@
 #include "sources/WaveChunks.h"
 
+#include "platform/Msacm.h"
+
 #include <algorithm>
 #include <cctype>
 #include <cstring>
@@ -8,20 +10,39 @@ namespace velmar {
 
 namespace {
 
+constexpr int64_t Wrap = int64_t(1) << 32;
+// Far beyond any file, small enough that offsets plus sizes never overflow.
+constexpr int64_t MaxSize = int64_t(1) << 62;
+// Chunks looked at once the format and the data are known: the rest are
+// only searched for tags.
+constexpr int MaxChunksAfterData = 1024;
+constexpr size_t MaxDs64Table = 64;
+
 uint32_t LE32(const uint8_t* p) { return p[0] | (p[1] << 8) | (p[2] << 16) | (uint32_t(p[3]) << 24); }
 uint16_t LE16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
+uint32_t BE32(const uint8_t* p) { return (uint32_t(p[0]) << 24) | (p[1] << 16) | (p[2] << 8) | p[3]; }
+uint16_t BE16(const uint8_t* p) { return static_cast<uint16_t>((p[0] << 8) | p[1]); }
+uint32_t U32(const uint8_t* p, bool Be) { return Be ? BE32(p) : LE32(p); }
+uint16_t U16(const uint8_t* p, bool Be) { return Be ? BE16(p) : LE16(p); }
+int64_t LE64(const uint8_t* p)
+{
+    const uint64_t v = LE32(p) | (uint64_t(LE32(p + 4)) << 32);
+    return static_cast<int64_t>(std::min<uint64_t>(v, MaxSize));
+}
+
+bool Is(const uint8_t* Id, const char* Tag) { return std::memcmp(Id, Tag, 4) == 0; }
 
 // A header that could start a chunk at Pos: an identifier of letters,
 // digits and blanks, and a body that fits in the stream (the data chunk may
 // claim more).
-bool Plausible(const uint8_t* Hdr, int64_t Pos, int64_t End)
+bool Plausible(const uint8_t* Hdr, int64_t Pos, int64_t End, bool Be)
 {
     if (!std::isalpha(Hdr[0]))
         return false;
     for (int i = 1; i < 4; ++i)
         if (!std::isalnum(Hdr[i]) && Hdr[i] != ' ' && Hdr[i] != '_')
             return false;
-    return Pos + 8 + int64_t(LE32(Hdr + 4)) <= End || std::memcmp(Hdr, "data", 4) == 0;
+    return Pos + 8 + int64_t(U32(Hdr + 4, Be)) <= End || Is(Hdr, "data");
 }
 
 // Reads a chunk header at Pos; false when it does not fit in the stream.
@@ -33,6 +54,78 @@ bool HeaderAt(TStream& S, int64_t Pos, int64_t End, uint8_t (&Hdr)[8])
     return S.Read(Hdr, 8) == 8;
 }
 
+// The sizes of an RF64/BW64 file's ds64 chunk.
+struct TDs64 {
+    bool Found = false;
+    int64_t DataSize = -1;
+    int64_t SampleCount = -1;
+    std::vector<TChunkRef> Table; // sizes of other chunks over 4 GiB
+};
+
+TDs64 ReadDs64(TStream& S, int64_t Size)
+{
+    TDs64 d;
+    uint8_t b[28];
+    if (Size < 24 || S.Read(b, std::min<int64_t>(Size, 28)) < 24)
+        return d;
+    d.Found = true;
+    d.DataSize = LE64(b + 8);
+    d.SampleCount = LE64(b + 16);
+    const uint32_t entries = Size >= 28 ? LE32(b + 24) : 0;
+    for (uint32_t i = 0; i < entries && d.Table.size() < MaxDs64Table && 28 + 12 * int64_t(i + 1) <= Size; ++i) {
+        uint8_t e[12];
+        if (S.Read(e, 12) != 12)
+            break;
+        TChunkRef r;
+        std::memcpy(r.Id, e, 4);
+        r.Size = LE64(e + 4);
+        d.Table.push_back(r);
+    }
+    return d;
+}
+
+// Frames in Bytes of the data, or -1 when the format does not say.
+int64_t FramesIn(const std::vector<uint8_t>& Fmt, bool Be, int64_t Bytes)
+{
+    const TWaveFormat f = ParseWaveFormat(Fmt, Be);
+    if (f.BlockAlign == 0)
+        return -1;
+    if (f.FormatTag == WAVE_FORMAT_PCM || f.FormatTag == WAVE_FORMAT_IEEE_FLOAT)
+        return Bytes / f.BlockAlign;
+    const uint32_t perBlock = Be ? 0 : FramesPerBlock(Fmt);
+    return perBlock ? Bytes / f.BlockAlign * perBlock : -1;
+}
+
+// A wrapped data size: Rest bytes follow the data chunk's header where it
+// declares Declared, and the difference is a whole number of 2^32 (plus the
+// pad byte of an odd size). The true size, or -1.
+int64_t Unwrapped(int64_t Declared, int64_t Rest)
+{
+    const int64_t over = Rest - Declared;
+    if (over < Wrap)
+        return -1;
+    if (over % Wrap == 0)
+        return Rest;
+    if ((Declared & 1) && over % Wrap == 1)
+        return Rest - 1;
+    return -1;
+}
+
+// The fact chunk is 32-bit too: it settles a wrap when it agrees with the
+// declared size and not with the longer one (within a block's padding).
+bool FactAllowsUnwrap(const TWaveChunks& W, int64_t Declared, int64_t Unwrap)
+{
+    if (W.FactFrames < 0 || !W.HasFmt)
+        return true;
+    const int64_t shorter = FramesIn(W.Fmt, W.BigEndian, Declared);
+    const int64_t longer = FramesIn(W.Fmt, W.BigEndian, Unwrap);
+    if (shorter < 0 || longer < 0)
+        return true;
+    const uint32_t perBlock = std::max<uint32_t>(1, W.BigEndian ? 1 : FramesPerBlock(W.Fmt));
+    const auto agrees = [&](int64_t Frames) { return ((Frames - W.FactFrames) % Wrap + Wrap) % Wrap < perBlock; };
+    return !agrees(shorter) || agrees(longer);
+}
+
 } // namespace
 
 TWaveChunks WalkWaveChunks(TStream& S)
@@ -41,72 +134,137 @@ TWaveChunks WalkWaveChunks(TStream& S)
     const int64_t end = S.Size();
     uint8_t riff[12];
     S.SetPosition(0);
-    if (end < 12 || S.Read(riff, 12) != 12)
+    if (end < 12 || S.Read(riff, 12) != 12 || !Is(riff + 8, "WAVE"))
         return w;
-    if (std::memcmp(riff, "RIFF", 4) != 0 || std::memcmp(riff + 8, "WAVE", 4) != 0)
+    const bool rf64 = Is(riff, "RF64") || Is(riff, "BW64");
+    if (!rf64 && !Is(riff, "RIFF") && !Is(riff, "RIFX"))
         return w;
     w.IsWave = true;
+    w.BigEndian = Is(riff, "RIFX");
+    const bool be = w.BigEndian;
 
+    TDs64 ds64;
+    int afterData = 0;
     int64_t pos = 12;
     uint8_t hdr[8];
     while (HeaderAt(S, pos, end, hdr)) {
-        const uint32_t declared = LE32(hdr + 4);
+        const uint32_t stored = U32(hdr + 4, be);
         const int64_t body = pos + 8;
-        const int64_t size = std::min<int64_t>(declared, end - body);
-        if (std::memcmp(hdr, "fmt ", 4) == 0) {
+        const int64_t rest = end - body;
+        int64_t declared = stored;
+        if (rf64 && stored == 0xFFFFFFFF) {
+            declared = Is(hdr, "data") && ds64.Found ? ds64.DataSize : rest;
+            for (const TChunkRef& r : ds64.Table)
+                if (std::memcmp(r.Id, hdr, 4) == 0)
+                    declared = r.Size;
+        }
+        const int64_t size = std::min(declared, rest);
+        bool dataToTheEnd = false;
+        if (Is(hdr, "ds64") && rf64 && !ds64.Found) {
+            ds64 = ReadDs64(S, size);
+        } else if (Is(hdr, "fmt ") && !w.HasFmt) {
             w.Fmt.resize(static_cast<size_t>(std::min(size, MaxFmtBytes)));
             w.Fmt.resize(static_cast<size_t>(S.Read(w.Fmt.data(), static_cast<int64_t>(w.Fmt.size()))));
             w.HasFmt = true;
-        } else if (std::memcmp(hdr, "data", 4) == 0 && !w.HasData) {
+        } else if (Is(hdr, "fact") && size >= 4 && w.FactFrames < 0) {
+            uint8_t count[4];
+            if (S.Read(count, 4) == 4)
+                w.FactFrames = U32(count, be);
+        } else if (Is(hdr, "data") && !w.HasData) {
             w.HasData = true;
             w.DataPos = body;
-            w.DataSize = size;
             w.DeclaredDataSize = declared;
+            uint8_t next[8];
+            const int64_t unwrap = rf64 ? -1 : Unwrapped(declared, rest);
+            if (stored == 0xFFFFFFFF && !(rf64 && ds64.Found)) {
+                w.DeclaredDataSize = -1;
+            } else if (unwrap >= 0) {
+                if (FactAllowsUnwrap(w, declared, unwrap))
+                    w.DeclaredDataSize = unwrap;
+                dataToTheEnd = true;
+            } else if (stored == 0 && rest > 0 &&
+                       !(HeaderAt(S, body, end, next) && Plausible(next, body, end, be))) {
+                w.DeclaredDataSize = -1;
+            }
+            w.DataSize = w.DeclaredDataSize < 0 ? rest : std::min(w.DeclaredDataSize, rest);
+            dataToTheEnd = dataToTheEnd || w.DeclaredDataSize < 0;
+        } else if ((Is(hdr, "LIST") || Is(hdr, "id3 ") || Is(hdr, "ID3 ") || Is(hdr, "bext")) &&
+                   w.Tags.size() < MaxTagChunks) {
+            TChunkRef r;
+            std::memcpy(r.Id, hdr, 4);
+            r.Pos = body;
+            r.Size = size;
+            w.Tags.push_back(r);
         }
-        if (w.HasFmt && w.HasData)
+        if (dataToTheEnd || (w.HasFmt && w.HasData && ++afterData > MaxChunksAfterData))
             break;
-        int64_t next = body + int64_t(declared);
+        int64_t next = body + declared;
         if (declared & 1) {
             // Writers that skip the pad byte: trust the identifier that looks like one.
             uint8_t padded[8], unpadded[8];
-            bool withPad = HeaderAt(S, next + 1, end, padded) && Plausible(padded, next + 1, end);
-            bool withoutPad = HeaderAt(S, next, end, unpadded) && Plausible(unpadded, next, end);
+            bool withPad = HeaderAt(S, next + 1, end, padded) && Plausible(padded, next + 1, end, be);
+            bool withoutPad = HeaderAt(S, next, end, unpadded) && Plausible(unpadded, next, end, be);
             next += (withPad || !withoutPad) ? 1 : 0;
         }
         pos = next;
     }
+    if (ds64.Found && ds64.SampleCount > 0 && (w.FactFrames < 0 || w.FactFrames == 0xFFFFFFFF))
+        w.FactFrames = ds64.SampleCount;
     return w;
 }
 
-TWaveFormat ParseWaveFormat(const std::vector<uint8_t>& Fmt)
+TWaveFormat ParseWaveFormat(const std::vector<uint8_t>& Fmt, bool BigEndian)
 {
     TWaveFormat f;
+    const bool be = BigEndian;
     uint8_t b[40] = {};
     if (!Fmt.empty())
         std::memcpy(b, Fmt.data(), std::min<size_t>(Fmt.size(), sizeof b));
-    f.StoredTag = LE16(b);
+    f.StoredTag = U16(b, be);
     f.FormatTag = f.StoredTag;
-    f.Channels = LE16(b + 2);
-    f.SamplesPerSec = LE32(b + 4);
-    f.AvgBytesPerSec = LE32(b + 8);
-    f.BlockAlign = LE16(b + 12);
-    f.BitsPerSample = Fmt.size() >= 16 ? LE16(b + 14) : 0;
+    f.Channels = U16(b + 2, be);
+    f.SamplesPerSec = U32(b + 4, be);
+    f.AvgBytesPerSec = U32(b + 8, be);
+    f.BlockAlign = U16(b + 12, be);
+    f.BitsPerSample = Fmt.size() >= 16 ? U16(b + 14, be) : 0;
     if (f.StoredTag != WAVE_FORMAT_EXTENSIBLE)
         return f;
 
-    // The subformat GUID is the tag followed by the fixed tail of the
-    // KSDATAFORMAT_SUBTYPE family.
-    static const uint8_t tail[14] = {0x00, 0x00, 0x00, 0x00, 0x10, 0x00, 0x80,
-                                     0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71};
+    // The subformat GUID is the tag followed by the fixed tail of its family.
+    static const uint8_t ks[14] = {0x00, 0x00, 0x00, 0x00, 0x10, 0x00, 0x80,
+                                   0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71};
+    static const uint8_t ambisonic[14] = {0x00, 0x00, 0x21, 0x07, 0xD3, 0x11, 0x86,
+                                          0x44, 0xC8, 0xC1, 0xCA, 0x00, 0x00, 0x00};
     const uint16_t cbSize = LE16(b + 16);
-    if (Fmt.size() < 40 || cbSize < 22 || std::memcmp(b + 26, tail, sizeof tail) != 0) {
+    const uint16_t sub = LE16(b + 24);
+    const bool known = std::memcmp(b + 26, ks, sizeof ks) == 0 ||
+                       (std::memcmp(b + 26, ambisonic, sizeof ambisonic) == 0 &&
+                        (sub == WAVE_FORMAT_PCM || sub == WAVE_FORMAT_IEEE_FLOAT));
+    if (be || Fmt.size() < 40 || cbSize < 22 || !known) {
         f.SubFormatKnown = false;
         f.FormatTag = 0;
         return f;
     }
     f.ValidBits = LE16(b + 18);
-    f.FormatTag = LE16(b + 24);
+    f.FormatTag = sub;
     return f;
+}
+
+std::vector<uint8_t> FormatForLayer(const std::vector<uint8_t>& Fmt)
+{
+    std::vector<uint8_t> f(Fmt);
+    const size_t header = sizeof(WAVEFORMATEX);
+    const size_t extra = f.size() > header ? std::min<size_t>(LE16(f.data() + 16), f.size() - header) : 0;
+    f.resize(std::max(f.size(), header), 0);
+    f[16] = static_cast<uint8_t>(extra);
+    f[17] = static_cast<uint8_t>(extra >> 8);
+    return f;
+}
+
+uint32_t FramesPerBlock(const std::vector<uint8_t>& Fmt)
+{
+    const std::vector<uint8_t> f = FormatForLayer(Fmt);
+    return AcmFramesPerBlock(reinterpret_cast<const WAVEFORMATEX*>(f.data()));
 }
 
 } // namespace velmar

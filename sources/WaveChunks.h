@@ -1,10 +1,20 @@
 // Walks the chunk list of a RIFF/WAVE stream by the chunks' sizes.
 //
+// Forms: "RIFF" (little-endian), "RIFX" (every number big-endian), and
+// "RF64"/"BW64", whose sizes beyond 32 bits are in the ds64 chunk that
+// follows the form header.
+//
 // Every size comes from the file and is untrusted: chunk bodies are clamped
 // to the bytes the stream holds, odd sizes skip their pad byte (or, when a
 // writer forgot it, the walk takes the next identifier one byte earlier),
 // unknown chunks are skipped whole, so text inside them is never taken for
-// a chunk identifier.
+// a chunk identifier. Sizes are 64-bit throughout.
+//
+// The data chunk runs to the end of the stream when its size says nothing
+// (0xFFFFFFFF, or 0 with bytes after it that are not a chunk), and when it
+// is the last chunk of a stream over 4 GiB whose declared size is the true
+// one modulo 2^32 (writers that let the 32-bit field wrap) — unless a fact
+// chunk's count agrees with the declared size and not with the longer one.
 #pragma once
 
 #include "platform/Classes.h"
@@ -21,17 +31,28 @@ enum : uint16_t {
     WAVE_FORMAT_EXTENSIBLE = 0xFFFE,
 };
 
-struct TWaveChunks {
-    bool IsWave = false;         // "RIFF" at 0 and "WAVE" at 8
-    bool HasFmt = false;
-    std::vector<uint8_t> Fmt;    // the fmt chunk's body as stored (at most MaxFmtBytes)
-    bool HasData = false;
-    int64_t DataPos = 0;         // stream offset of the first sample byte
-    int64_t DataSize = 0;        // the data chunk's size, clamped to the stream's end
-    uint32_t DeclaredDataSize = 0;
+// A chunk whose body is read later: its identifier, the stream offset of
+// its body and the body's size, clamped to the stream.
+struct TChunkRef {
+    char Id[4] = {};
+    int64_t Pos = 0;
+    int64_t Size = 0;
 };
 
-// The fields of a fmt chunk, read little-endian; absent fields are 0.
+struct TWaveChunks {
+    bool IsWave = false;         // "RIFF", "RIFX", "RF64" or "BW64" at 0 and "WAVE" at 8
+    bool BigEndian = false;      // RIFX
+    bool HasFmt = false;
+    std::vector<uint8_t> Fmt;    // the first fmt chunk's body as stored (at most MaxFmtBytes)
+    bool HasData = false;
+    int64_t DataPos = 0;         // stream offset of the first sample byte
+    int64_t DataSize = 0;        // the data chunk's bytes that the stream holds
+    int64_t DeclaredDataSize = -1; // what the header says the data chunk holds; -1: it says nothing
+    int64_t FactFrames = -1;     // the fact chunk's count (or ds64's sample count), -1: none
+    std::vector<TChunkRef> Tags; // LIST, "id3 ", "ID3 " and "bext" chunks, in file order
+};
+
+// The fields of a fmt chunk, in the file's byte order; absent fields are 0.
 struct TWaveFormat {
     uint16_t FormatTag = 0;      // for WAVE_FORMAT_EXTENSIBLE: the subformat's tag when it is a known GUID
     uint16_t StoredTag = 0;      // the tag as stored in the chunk
@@ -45,9 +66,18 @@ struct TWaveFormat {
 };
 
 constexpr int64_t MaxFmtBytes = 4096;
+constexpr size_t MaxTagChunks = 16;
 
 // Reads the layout from position 0; leaves the stream position undefined.
 TWaveChunks WalkWaveChunks(TStream& S);
-TWaveFormat ParseWaveFormat(const std::vector<uint8_t>& Fmt);
+// Extensible subformats known: the KSDATAFORMAT_SUBTYPE family (any tag) and
+// the ambisonic B-format PCM and float subtypes.
+TWaveFormat ParseWaveFormat(const std::vector<uint8_t>& Fmt, bool BigEndian = false);
+// A little-endian fmt body as the compression manager reads it: at least
+// the 18 bytes of a WAVEFORMATEX, cbSize cut to the extra bytes it holds.
+std::vector<uint8_t> FormatForLayer(const std::vector<uint8_t>& Fmt);
+// Frames one coded block of a little-endian fmt body gives (1 for PCM and
+// float), 0 when the compression manager refuses the format.
+uint32_t FramesPerBlock(const std::vector<uint8_t>& Fmt);
 
 } // namespace velmar

@@ -68,7 +68,9 @@ TVelmarWaveConverter::TVelmarWaveConverter()
 void TVelmarWaveConverter::LoadWave(TStream& Source)
 {
     const TWaveChunks chunks = WalkWaveChunks(Source);
-    if (chunks.IsWave && chunks.HasFmt) {
+    // A big-endian (RIFX) format is not a WAVEFORMATEX: nothing is loaded.
+    const bool wave = chunks.IsWave && !chunks.BigEndian;
+    if (wave && chunks.HasFmt) {
         SourceFormat = {};
         const size_t n = std::min(chunks.Fmt.size(), sizeof SourceFormat);
         if (n > 0)
@@ -80,7 +82,7 @@ void TVelmarWaveConverter::LoadWave(TStream& Source)
                                                                                   n - sizeof(WAVEFORMATEX)))
                                          : 0;
     }
-    if (chunks.IsWave && chunks.HasData) {
+    if (wave && chunks.HasData) {
         // DataSize is already clamped to the stream's end.
         Clear();
         SetSize(chunks.DataSize);

@@ -35,7 +35,7 @@ public:
     TVelmarWaveConverter();
 
     // Reads the fmt, fact and data chunks of a RIFF/WAVE stream by walking
-    // its chunk list from position 0. Not RIFF/WAVE: nothing is loaded
+    // its chunk list from position 0. Not RIFF/WAVE (or RIFX): nothing is loaded
     // (SourceFormat stays zeroed). A data chunk that declares more than the
     // stream holds gives the bytes it holds. Stream errors propagate.
     void LoadWave(TStream& Source);

@@ -113,38 +113,45 @@ std::vector<BadInput> BadInputBattery()
     const auto audio = Audio(40000);
     std::vector<uint8_t> hugeFmt = RawChunk("fmt ", 0x7FFFFFFF, good);
     std::vector<uint8_t> hugeFmtFile = Form("RIFF", "WAVE", hugeFmt);
+    // An ID3 tag whose title frame claims more than the tag holds.
+    const std::vector<uint8_t> id3 = {'I', 'D', '3', 3, 0, 0, 0, 0, 0, 20, 'T', 'I', 'T', '2', 0, 0, 0x10, 0,
+                                      0, 0, 0, 'T', 'i', 't', 'o', 'l', 'o', 0, 0, 0};
+    std::vector<uint8_t> rf64 = WithDataSize(Wav(good, audio), 0xFFFFFFFF);
+    std::memcpy(rf64.data(), "RF64", 4);
     std::vector<uint8_t> oddPadded, oddUnpadded;
     PutChunk(oddPadded, "junk", {1, 2, 3}, true);
     PutChunk(oddUnpadded, "junk", {1, 2, 3}, false);
 
     return {
-        {"empty", {}, "not a RIFF/WAVE file"},
-        {"20 bytes", std::vector<uint8_t>(20, 0), "not a RIFF/WAVE file"},
-        {"RIFX", Form("RIFX", "WAVE", {}), "not a RIFF/WAVE file"},
-        {"AVI", Form("RIFF", "AVI ", {}), "not a RIFF/WAVE file"},
-        {"0 channels", Wav(Fmt(1, 0, 44100, 16), audio), "0 channels"},
-        {"256 channels", Wav(Fmt(1, 256, 44100, 16), audio), "256 channels"},
-        {"65535 channels", Wav(Fmt(1, 65535, 44100, 16), audio), "65535 channels"},
-        {"rate 0", Wav(Fmt(1, 2, 0, 16), audio), "sample rate 0"},
-        {"rate 4e9", Wav(Fmt(1, 2, 4000000000u, 16), audio), "sample rate 4000000000"},
-        {"PCM 0 bits", Wav(Fmt(1, 2, 44100, 0), audio), "0 bits"},
-        {"fmt of 0 bytes", Wav(fmt0, audio), "0 channels"},
-        {"fmt of 14 bytes", Wav(fmt14, audio), "0 bits"},
-        {"fmt of 0x7FFFFFFF bytes", hugeFmtFile, "no data chunk"},
-        {"extensible of 30 bytes", Wav(Extensible(30, true), audio), "EXTENSIBLE"},
-        {"extensible, unknown subformat", Wav(Extensible(40, false), audio), "EXTENSIBLE"},
+        {"empty", {}, "non è un file WAVE"},
+        {"20 bytes", std::vector<uint8_t>(20, 0), "non è un file WAVE"},
+        {"RIFX without chunks", Form("RIFX", "WAVE", {}), "manca la descrizione del formato"},
+        {"AVI", Form("RIFF", "AVI ", {}), "non è un file WAVE"},
+        {"0 channels", Wav(Fmt(1, 0, 44100, 16), audio), "canali non valido: 0"},
+        {"256 channels", Wav(Fmt(1, 256, 44100, 16), audio), "canali non valido: 256"},
+        {"65535 channels", Wav(Fmt(1, 65535, 44100, 16), audio), "canali non valido: 65535"},
+        {"rate 0", Wav(Fmt(1, 2, 0, 16), audio), "frequenza di campionamento non valida: 0 Hz"},
+        {"rate 4e9", Wav(Fmt(1, 2, 4000000000u, 16), audio), "non valida: 4000000000 Hz"},
+        {"PCM 0 bits", Wav(Fmt(1, 2, 44100, 0), audio), "non supportata: 0 bit"},
+        {"fmt of 0 bytes", Wav(fmt0, audio), "canali non valido: 0"},
+        {"fmt of 14 bytes", Wav(fmt14, audio), "non supportata: 0 bit"},
+        {"fmt of 0x7FFFFFFF bytes", hugeFmtFile, "mancano i dati audio"},
+        {"extensible of 30 bytes", Wav(Extensible(30, true), audio), "WAVE_FORMAT_EXTENSIBLE"},
+        {"extensible, unknown subformat", Wav(Extensible(40, false), audio), "WAVE_FORMAT_EXTENSIBLE"},
         {"data size 0", Wav(good, {}), nullptr},
-        {"data larger than the file", WithDataSize(Wav(good, audio), 1000000), nullptr},
+        {"data larger than the file", WithDataSize(Wav(good, audio), 1000000), nullptr, "è troncato: 0,2 s dei 5,7 s"},
         {"data size 0xFFFFFFFF", WithDataSize(Wav(good, audio), 0xFFFFFFFF), nullptr},
         {"LIST of 0xFFFFFFFF before the data", Wav(good, audio, RawChunk("LIST", 0xFFFFFFFF, {'I', 'N', 'F', 'O'})),
-         "no data chunk"},
+         "mancano i dati audio"},
+        {"ID3 chunk, a frame past its end", Wav(good, audio, RawChunk("id3 ", uint32_t(id3.size()), id3)), nullptr},
+        {"RF64 without ds64", rf64, nullptr},
         {"odd chunk padded", Wav(good, audio, oddPadded), nullptr},
         {"odd chunk unpadded", Wav(good, audio, oddUnpadded), nullptr},
-        {"IMA ADPCM, block align 0", Ima(0, 10, 0), "0x0011"},
+        {"IMA ADPCM, block align 0", Ima(0, 10, 0), "formato non supportato: ADPCM IMA (0x0011)"},
         {"IMA ADPCM, last block cut short", Ima(256, 10, 100), nullptr},
-        {"random bytes", noise, "not a RIFF/WAVE file"},
-        {"text", std::vector<uint8_t>(text.begin(), text.end()), "not a RIFF/WAVE file"},
-        {"MP3 named .wav", mp3, "not a RIFF/WAVE file"},
+        {"random bytes", noise, "non è un file WAVE"},
+        {"text", std::vector<uint8_t>(text.begin(), text.end()), "non è un file WAVE"},
+        {"MP3 named .wav", mp3, "non è un file WAVE"},
     };
 }
 

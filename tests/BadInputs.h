@@ -11,7 +11,8 @@ namespace testing_support {
 struct BadInput {
     const char* name;
     std::vector<uint8_t> bytes;
-    const char* error; // a part of the reason given; nullptr: the file is encoded
+    const char* error;             // a part of the reason given; nullptr: the file is encoded
+    const char* warning = nullptr; // a part of the warning an encoded file gets
 };
 
 std::vector<BadInput> BadInputBattery();

@@ -211,8 +211,6 @@ TEST_P(Roundtrip, DecodesToTheSourceWithinTheCodecsError)
         file = Mp3Wave(src, c.Channels, c.Rate);
     } else {
         file = SndfileBytes(c.Format, src, c.Channels, c.Rate);
-        if (file.empty() && c.Format == kGsm && c.Channels > 1)
-            GTEST_SKIP() << "GSM 6.10 WAVE is mono only; libsndfile refuses to write stereo";
         if (c.Format == kIma)
             SetFact(file, static_cast<uint32_t>(frames));
     }
@@ -240,7 +238,6 @@ INSTANTIATE_TEST_SUITE_P(
                       CodecCase{"MsAdpcmMono", kMsAdpcm, 1, 44100, 40},
                       CodecCase{"MsAdpcmStereo", kMsAdpcm, 2, 44100, 40},
                       CodecCase{"GsmMono", kGsm, 1, 8000, 20},
-                      CodecCase{"GsmStereo", kGsm, 2, 8000, 20},
                       CodecCase{"MuLawMono", SF_FORMAT_WAV | SF_FORMAT_ULAW, 1, 44100, 32},
                       CodecCase{"MuLawStereo", SF_FORMAT_WAV | SF_FORMAT_ULAW, 2, 44100, 32},
                       CodecCase{"ExtensibleMuLawStereo", SF_FORMAT_WAVEX | SF_FORMAT_ULAW, 2, 44100, 32},

@@ -280,7 +280,7 @@ TEST(VelmarVorbis, FailedRunsLeaveNoFileAndReportTheReason)
     };
     std::vector<uint8_t> good = MakeWav16(Sine(1000, 44100, {440}), 1, 44100);
     const std::vector<Case> cases = {
-        {"bad input", std::vector<uint8_t>(50, 'x'), dir.File("a.ogg"), "not a RIFF/WAVE file"},
+        {"bad input", std::vector<uint8_t>(50, 'x'), dir.File("a.ogg"), "non è un file WAVE"},
         {"no output name", good, "", "File name is not assigned."},
         {"folder missing", good, dir.File("missing/a.ogg"), "la cartella non esiste"},
     };

@@ -1,0 +1,54 @@
+// The tags a WAVE file carries, from the bytes of the chunks that hold them:
+// LIST chunks of type INFO, "id3 "/"ID3 " chunks holding an ID3v2.3 or
+// v2.4 tag, and the Broadcast WAVE "bext" chunk.
+//
+// Pure functions over untrusted bytes: nothing is read outside the bytes
+// given, nothing throws but std::bad_alloc, and a malformed part (a size
+// past the end, a compressed or encrypted ID3 frame) is skipped, keeping
+// what was read before it. Every value handed out is valid UTF-8: text that
+// is not valid UTF-8 is taken as Windows-1252. Values are cut at their first
+// NUL and trimmed of blanks; empty values count as absent.
+#pragma once
+
+#include "platform/Classes.h"
+
+#include <array>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace velmar {
+
+// The keys carried over, in the order their lines are written.
+enum class TTag { Title, Artist, Album, TrackNumber, Date, Genre };
+constexpr size_t TagCount = 6;
+using TTagValues = std::array<std::string, TagCount>; // empty: absent
+
+// Body of a LIST chunk (its type first); nothing unless the type is INFO.
+TTagValues TagsFromInfo(const uint8_t* Body, size_t Size, bool BigEndian = false);
+// Body of an id3 chunk: an ID3v2.3 or v2.4 tag from its "ID3" header on.
+TTagValues TagsFromId3(const uint8_t* Body, size_t Size);
+// Body of a bext chunk: Description as the title, OriginationDate as the date.
+TTagValues TagsFromBext(const uint8_t* Body, size_t Size);
+
+// Gathers the tags of a file chunk by chunk and gives every key from the
+// first source that has it: ID3 chunks, then INFO, then bext.
+class TWaveTagReader {
+public:
+    explicit TWaveTagReader(bool BigEndian = false) : FBigEndian(BigEndian) {}
+    // A chunk's identifier ("LIST", "id3 ", "ID3 ", "bext"; others are ignored) and body.
+    void Add(std::string_view Id, const uint8_t* Body, size_t Size);
+    // "NAME=value" lines in the order of TTag: TITLE, ARTIST, ALBUM,
+    // TRACKNUMBER, DATE, GENRE.
+    TStringList Lines() const;
+
+private:
+    bool FBigEndian;
+    TTagValues FId3, FInfo, FBext;
+};
+
+// Raw text as UTF-8: kept when it is valid UTF-8, else read as Windows-1252.
+// Cut at the first NUL and trimmed.
+std::string TagText(std::string_view Raw);
+
+} // namespace velmar
