@@ -92,7 +92,7 @@ TEST_F(BatchRun, EncodesEveryFileTagsItAndReturnsToTheWelcomePage)
     EXPECT_EQ(f.Lista->count(), 0);
     EXPECT_EQ(f.Stato->Panels()->Items(0)->Text(), "Nessun brano presente");
     EXPECT_FALSE(f.Indietro->isEnabled());
-    EXPECT_EQ(f.Avanti->text(), "Avanti > ");
+    EXPECT_EQ(f.Avanti->text(), "&Avanti > ");
     EXPECT_FALSE(f.Stima->Enabled());
     EXPECT_TRUE(Messages.empty());
     EXPECT_TRUE(f.isVisible()); // not started from the file manager
