@@ -218,6 +218,7 @@ TEST_F(BatchRun, FilesDroppedDuringARunJoinItWithoutEnablingFine)
     TVelmarDropFilesEvent drop({b});
     QCoreApplication::sendEvent(&f, &drop);
     EXPECT_EQ(f.Lista->count(), 2);
+    EXPECT_TRUE(f.Salta->isEnabled()); // a next file exists now
     EXPECT_FALSE(f.Avanti->isEnabled());
     f.AvantiClick(); // even pressed, no second run starts
     EXPECT_TRUE(Messages.empty());
@@ -283,6 +284,13 @@ TEST_F(BatchRun, TheTimesShowTheElapsedAndTheProjectedTotal)
     EXPECT_EQ(f.TraLab->text(), "Tempo trascorso: 00:01:00");
     EXPECT_EQ(f.TotLab->text(), "Tempo stimato: 00:04:00");
     f.Stima->SetEnabled(false);
+
+    // The next file starts without the last one's times.
+    f.AggiungiVoce(MakeWave("Breve.wav", 0.2));
+    f.Go();
+    EXPECT_EQ(f.TraLab->text(), "Tempo trascorso:");
+    EXPECT_EQ(f.TotLab->text(), "Tempo stimato:");
+    ASSERT_TRUE(WaitForEnd());
 }
 
 TEST(FormatoOre, RoundsToTheSecondAndDoesNotWrapAtADay)
