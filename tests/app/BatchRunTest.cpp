@@ -2,8 +2,11 @@
 // engine into Musica, checked with libvorbisfile; the file manager's command.
 #include "AppFixture.h"
 
+#include "support/BusPrivato.h"
+
 #include "support/VelmarDropFiles.h"
 #include "support/VelmarEstimatedTimer.h"
+#include "support/VelmarNotifica.h"
 #include "support/VelmarStatusBarImage.h"
 #include "vorbis/VelmarVorbis.h"
 
@@ -270,6 +273,29 @@ TEST_F(BatchRun, ARunFromTheFileManagerClosesTheProgramAtItsEnd)
         EXPECT_EQ(HasComment(DecodeOgg(Out("Dal menu.ogg"))), !cancel);
         EXPECT_TRUE(Messages.empty());
     }
+}
+
+// Only files encoded to their end are counted; a run with none says nothing.
+TEST_F(BatchRun, TheEndOfARunIsNotifiedWithTheFilesEncodedToTheEnd)
+{
+    BusPrivato bus(true);
+    const std::string a = MakeWave("Lungo.wav", 30), b = MakeWave("B.wav", 0.3), c = MakeWave("C.wav", 0.3);
+    TPrima& f = MakeForm();
+    f.Notifica->SetBus(bus.Cliente());
+    ShowForm();
+    Start({a, b, c});
+    ASSERT_TRUE(WaitForProgress());
+    f.Salta->click();
+    ASSERT_TRUE(WaitForEnd());
+    ASSERT_TRUE(WaitFor([&] { return bus.Notificatore.Richieste.size() == 1; }, 5000));
+    EXPECT_EQ(bus.Notificatore.Richieste[0].value(3).toString(), "Codifica completata: 2 file in ~/Documenti/Musica");
+
+    Start({a});
+    ASSERT_TRUE(WaitForProgress());
+    f.Ferma->click();
+    ASSERT_TRUE(WaitForEnd());
+    Pump(200);
+    EXPECT_EQ(bus.Notificatore.Richieste.size(), 1u);
 }
 
 TEST_F(BatchRun, TheTimesShowTheElapsedAndTheProjectedTotal)
