@@ -30,7 +30,6 @@
 #include <QLabel>
 #include <QListWidget>
 #include <QMenu>
-#include <QMouseEvent>
 #include <QPainter>
 #include <QProgressBar>
 #include <QPushButton>
@@ -40,7 +39,6 @@
 #include <QTimer>
 #include <QToolButton>
 #include <QVBoxLayout>
-#include <QWindow>
 
 #include <cmath>
 #include <filesystem>
