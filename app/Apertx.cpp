@@ -1,23 +1,20 @@
 #include "app/Apertx.h"
 
 #include "app/Disegni.h"
+#include "app/Finestra.h"
 
 #include "decor/VelmarRotateLabel.h"
 
 #include <QApplication>
 #include <QBitmap>
 #include <QCloseEvent>
-#include <QGuiApplication>
 #include <QLibraryInfo>
 #include <QLocale>
-#include <QMouseEvent>
 #include <QPainter>
 #include <QPointer>
-#include <QScreen>
 #include <QStyleFactory>
 #include <QTimer>
 #include <QTranslator>
-#include <QWindow>
 
 namespace velmar {
 
@@ -35,8 +32,8 @@ TApertura::TApertura(QWidget* AParent) : QWidget(AParent, Qt::SplashScreen | Qt:
     setFixedSize(300, 215);
     SetTransparentColor(0xFFFFFFFF);
     SetSkin(DisegnaApertura());
-    if (const QScreen* screen = QGuiApplication::primaryScreen())
-        move(screen->availableGeometry().center() - rect().center());
+    CentraSulloSchermo(this);
+    new TTrascina(this);
 }
 
 void TApertura::SetSkin(const QImage& Picture)
@@ -76,12 +73,6 @@ void TApertura::paintEvent(QPaintEvent*)
 void TApertura::closeEvent(QCloseEvent* Event)
 {
     Event->ignore();
-}
-
-void TApertura::mousePressEvent(QMouseEvent* Event)
-{
-    if (Event->button() == Qt::LeftButton && windowHandle())
-        windowHandle()->startSystemMove();
 }
 
 TApertura* MostraApertura(QWidget* Main, int DurationMs)

@@ -7,10 +7,10 @@
 
 namespace velmar {
 
-// TApertura: a frameless 300 x 215 window, white, centred on the screen,
-// showing only its picture `Skin`. The window is cut to the picture: the
-// pixels of the transparent colour (white) fall outside it. Dragging it
-// with the left button moves it.
+// TApertura: a frameless 300 x 215 window, white, centred on the screen
+// that holds the pointer, showing only its picture `Skin`. The window is
+// cut to the picture: the pixels of the transparent colour (white) fall
+// outside it. Dragging it with the left button moves it.
 //
 // Lifecycle: owned by whoever shows it. Thread: GUI thread only.
 class TApertura : public QWidget {
@@ -27,7 +27,6 @@ public:
 
 protected:
     void paintEvent(QPaintEvent* Event) override;
-    void mousePressEvent(QMouseEvent* Event) override;
     void closeEvent(QCloseEvent* Event) override;
 
 private:

@@ -17,6 +17,7 @@ const QColor Blu(0x1D, 0x3E, 0x7A);
 const QColor Azzurro(0x2F, 0x8F, 0xC0);
 const QColor Celeste(0xA9, 0xD8, 0xF0);
 const QColor Arancio(0xF2, 0x9A, 0x1F);
+const QColor QuasiBianco(0xFA, 0xFA, 0xFA);
 
 QPixmap Vuota(int W, int H)
 {
@@ -228,7 +229,8 @@ QImage DisegnaApertura()
     P.setFont(f);
     P.setPen(QColor(0, 0, 0, 80));
     P.drawText(QPointF(74, 76), "Velmar Fennick");
-    P.setPen(Qt::white);
+    // Not pure white: that is the colour the splash cuts away.
+    P.setPen(QuasiBianco);
     P.drawText(QPointF(72, 74), "Velmar Fennick");
     f.setBold(false);
     f.setPixelSize(13);

@@ -2,9 +2,11 @@
 
 #include <QApplication>
 #include <QDialog>
+#include <QFontMetrics>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPushButton>
+#include <QSpacerItem>
 #include <QStyle>
 #include <QVBoxLayout>
 
@@ -23,6 +25,8 @@ QStyle::StandardPixmap PixmapOf(TMessageIcon Icon)
     default: return QStyle::SP_MessageBoxInformation;
     }
 }
+
+const int RoomForTitleButtons = 120;
 
 QString LinesOf(QString Text)
 {
@@ -113,6 +117,12 @@ int TMessageDialog::RunDialog()
 
     auto* all = new QVBoxLayout(&box);
     all->setSizeConstraint(QLayout::SetFixedSize);
+    // Window managers cut a caption wider than the box: make room for it
+    // in a bold title face, beside the title bar's buttons.
+    QFont title = box.font();
+    title.setBold(true);
+    all->addSpacerItem(new QSpacerItem(QFontMetrics(title).horizontalAdvance(FCaption) + RoomForTitleButtons, 0,
+                                       QSizePolicy::Fixed, QSizePolicy::Minimum));
     all->addLayout(top);
     all->addSpacing(10);
     all->addLayout(buttons);

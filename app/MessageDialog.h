@@ -17,7 +17,8 @@ enum TMessageIcon { suiNone, suiInformation, suiWarning, suiStop, suiHelp };
 // IconType, Caption and Text. ShowModal builds a dialog from them, centred
 // on the parent window, and returns the modal result of the button
 // pressed; Escape or closing the box counts as the last button. Carriage
-// returns in Text (CR, or CR LF) break lines.
+// returns in Text (CR, or CR LF) break lines. The box is wide enough for
+// its caption in a bold face beside a title bar's buttons.
 //
 // Test seam: with an AnswerHook set, ShowModal shows nothing and calls the
 // hook with the box as set up; the hook returns the number of the button

@@ -1,6 +1,7 @@
 #include "app/Primax.h"
 
 #include "app/Disegni.h"
+#include "app/Finestra.h"
 #include "app/MessageDialog.h"
 #include "decor/VelmarLine.h"
 #include "decor/VelmarMailLabel.h"
@@ -14,6 +15,7 @@
 #include "support/VelmarEstimatedTimer.h"
 #include "support/VelmarFileDialogEx.h"
 #include "support/VelmarFolder.h"
+#include "support/VelmarNotifica.h"
 #include "support/VelmarPathLabel.h"
 #include "support/VelmarStatusBarImage.h"
 #include "vorbis/VelmarOggVorbis.h"
@@ -30,7 +32,6 @@
 #include <QLabel>
 #include <QListWidget>
 #include <QMenu>
-#include <QMouseEvent>
 #include <QPainter>
 #include <QProgressBar>
 #include <QPushButton>
@@ -40,7 +41,6 @@
 #include <QTimer>
 #include <QToolButton>
 #include <QVBoxLayout>
-#include <QWindow>
 
 #include <cmath>
 #include <filesystem>
@@ -56,6 +56,10 @@ const char* const Commento = "Codificato con Velmar Fennick";
 const char* const NomeVoce = "velmar-fennick-converti.desktop";
 const char* const VoceDiSistema = "velmar-fennick.desktop";
 const char* const NomeComando = "Converti in Ogg Vorbis con Velmar Fennick";
+// "Avanti"'s captions; "&" marks the Alt accelerator.
+const QString TestoAvanti = QStringLiteral("&Avanti > ");
+const QString TestoFine = QStringLiteral("&Fine");
+const QString CaptionErrore = QStringLiteral("Errore - Velmar Fennick");
 
 const char* const Frequenze[] = {"48.000 Hz", "44.100 Hz", "32.000 Hz", "24.000 Hz",
                                  "22.050 Hz", "16.000 Hz", "11.025 Hz", "8.000 Hz"};
@@ -91,12 +95,14 @@ public:
         Menu->setCursor(Qt::PointingHandCursor);
         Menu->setGeometry(4, 3, 18, 18);
         Menu->setToolTip(QStringLiteral("Menu"));
+        Menu->setFocusPolicy(Qt::NoFocus);
         Chiudi = new QToolButton(this);
         Chiudi->setAutoRaise(true);
         Chiudi->setText(QStringLiteral("\u00D7"));
         Chiudi->setFont(Tahoma(15, true));
         Chiudi->setCursor(Qt::PointingHandCursor);
         Chiudi->setToolTip(QStringLiteral("Chiudi"));
+        Chiudi->setFocusPolicy(Qt::NoFocus);
     }
 
     QString Titolo;
@@ -121,12 +127,6 @@ protected:
         p.setFont(Tahoma(11, true));
         p.setPen(QColor(0x20, 0x20, 0x20));
         p.drawText(QRect(24, 0, width() - 48, AltezzaTitolo), Qt::AlignCenter, Titolo);
-    }
-
-    void mousePressEvent(QMouseEvent* E) override
-    {
-        if (E->button() == Qt::LeftButton && E->position().y() < AltezzaTitolo && windowHandle())
-            windowHandle()->startSystemMove();
     }
 };
 
@@ -262,11 +262,12 @@ void TPrima::CreaFinestra()
     forma->Titolo = windowTitle();
     Forma = forma;
     connect(forma->Chiudi, &QToolButton::clicked, this, [this] { ChiudiClick(); });
+    new TTrascina(Forma, [](const QPoint& At) { return At.y() < AltezzaTitolo; });
 
     Banner = new QLabel(Forma);
     Banner->setGeometry(0, AltezzaTitolo, 52, 306);
     Banner->setPixmap(DisegnaBanner());
-    Banner->installEventFilter(this);
+    new TTrascina(Banner);
 
     Linea = new TVelmarLine(Forma);
     Linea->setGeometry(64, 275, 372, 10);
@@ -288,11 +289,11 @@ void TPrima::CreaFinestra()
     CreaPagina2(Pagina->widget(2));
     CreaPagina3(Pagina->widget(3));
 
-    Indietro = Bottone(Forma, QStringLiteral("< Indietro"), QRect(176, 288, 80, 27));
+    Indietro = Bottone(Forma, QStringLiteral("< &Indietro"), QRect(176, 288, 80, 27));
     Indietro->setEnabled(false);
-    Avanti = Bottone(Forma, QStringLiteral("Avanti >"), QRect(258, 288, 80, 27));
+    Avanti = Bottone(Forma, QStringLiteral("&Avanti >"), QRect(258, 288, 80, 27));
     Avanti->setDefault(true);
-    Chiudi = Bottone(Forma, QStringLiteral("Chiudi"), QRect(352, 288, 80, 27));
+    Chiudi = Bottone(Forma, QStringLiteral("&Chiudi"), QRect(352, 288, 80, 27));
     connect(Indietro, &QPushButton::clicked, this, [this] { IndietroClick(); });
     connect(Avanti, &QPushButton::clicked, this, [this] { AvantiClick(); });
     connect(Chiudi, &QPushButton::clicked, this, [this] { ChiudiClick(); });
@@ -331,6 +332,16 @@ void TPrima::CreaPagina0(QWidget* P)
     Titolo->setText(QStringLiteral("Benvenuto in Velmar Fennick!"));
     Titolo->move(16, 6);
 
+    Label1 = Etichetta(P, QString(), 56, 40); // its text names the output folder: MostraCartella
+}
+
+// The welcome text names the real output folder, home as "~", shortened in
+// the middle to the page's width.
+void TPrima::MostraCartella()
+{
+    const QFontMetrics metrics(Label1->font());
+    const QString fine = QStringLiteral(". ");
+    const int room = Pagina->width() - Label1->x() - 8 - metrics.horizontalAdvance(fine);
     const QStringList righe = {
         QStringLiteral("Con Velmar Fennick puoi trasformare i tuoi file Audio Wave"),
         QStringLiteral("nel nuovo formato OggVorbis in 3 piccoli passi."),
@@ -342,11 +353,12 @@ void TPrima::CreaPagina0(QWidget* P)
         QStringLiteral("Premi Avanti per continuare."),
         QString(),
         QStringLiteral("NOTA: I file verranno creati nella cartella "),
-        QStringLiteral("X:\\Documenti\\Musica. "),
+        metrics.elidedText(PercorsoBreve(CartellaMusica), Qt::ElideMiddle, room) + fine,
         QStringLiteral("Se la cartella non esiste verr\u00E0 creata  automaticamente dal"),
         QStringLiteral("programma."),
     };
-    Label1 = Etichetta(P, righe.join(QLatin1Char('\n')), 56, 40);
+    Label1->setText(righe.join(QLatin1Char('\n')));
+    Label1->adjustSize();
 }
 
 void TPrima::CreaPagina1(QWidget* P)
@@ -382,7 +394,7 @@ void TPrima::CreaPagina1(QWidget* P)
     // leaves the converter alone.
     connect(SampleBox, &QComboBox::activated, this, [this] { QualitaSample(); });
 
-    Default = Bottone(P, QStringLiteral("Imposta predefinite"), QRect(48, 180, 113, 25));
+    Default = Bottone(P, QStringLiteral("Imposta &predefinite"), QRect(48, 180, 113, 25));
     connect(Default, &QPushButton::clicked, this, [this] { DefaultClick(); });
     Label5 = Etichetta(P, QStringLiteral("Premi Avanti per continuare."), 176, 186);
 }
@@ -393,11 +405,11 @@ void TPrima::CreaPagina2(QWidget* P)
     Lista = new QListWidget(P);
     Lista->setGeometry(48, 40, 305, 109);
     Lista->setUniformItemSizes(true);
-    Lista->setSelectionMode(QAbstractItemView::SingleSelection);
+    Lista->setSelectionMode(QAbstractItemView::ExtendedSelection);
     Lista->setTextElideMode(Qt::ElideMiddle);
     Lista->viewport()->setCursor(Qt::PointingHandCursor);
     Lista->setContextMenuPolicy(Qt::CustomContextMenu);
-    Aggiungi = Bottone(P, QStringLiteral("Aggiungi files"), QRect(240, 176, 113, 25));
+    Aggiungi = Bottone(P, QStringLiteral("A&ggiungi files"), QRect(240, 176, 113, 25));
     connect(Aggiungi, &QPushButton::clicked, this, [this] { AggiungiClick(); });
     Label3 = Etichetta(P, QStringLiteral("Dopo aver creato la lista premi Fine\nper avviare la codifica."), 48, 164);
 }
@@ -420,8 +432,8 @@ void TPrima::CreaPagina3(QWidget* P)
     TotLab = Etichetta(P, QStringLiteral("Tempo stimato:"), 48, 160);
     TraLab->setFixedWidth(170);
     TotLab->setFixedWidth(170);
-    Salta = Bottone(P, QStringLiteral("Salta questo file"), QRect(224, 144, 113, 25));
-    Ferma = Bottone(P, QStringLiteral("Annulla operazione"), QRect(224, 176, 113, 25));
+    Salta = Bottone(P, QStringLiteral("&Salta questo file"), QRect(224, 144, 113, 25));
+    Ferma = Bottone(P, QStringLiteral("&Annulla operazione"), QRect(224, 176, 113, 25));
     connect(Salta, &QPushButton::clicked, this, [this] { SaltaClick(); });
     connect(Ferma, &QPushButton::clicked, this, [this] { FermaClick(); });
 }
@@ -449,6 +461,10 @@ void TPrima::CreaMenu()
     Popup = new QMenu(this);
     Aggiungi1 = Popup->addAction(QStringLiteral("Aggiungi"));
     Elimina1 = Popup->addAction(QStringLiteral("Elimina"));
+    // Delete on the list, and shown beside the menu item.
+    Elimina1->setShortcut(QKeySequence::Delete);
+    Elimina1->setShortcutContext(Qt::WidgetWithChildrenShortcut);
+    Lista->addAction(Elimina1);
     Popup->addSeparator();
     Eliminatutti1 = Popup->addAction(QStringLiteral("&Elimina tutti"));
     connect(Aggiungi1, &QAction::triggered, this, [this] { AggiungiClick(); });
@@ -514,6 +530,8 @@ void TPrima::CreaComponenti()
     Messaggio = new TMessageDialog(this);
     Messaggio->SetModalResult(1, 1);
     Messaggio->SetModalResult(2, 2);
+
+    Notifica = new TVelmarNotifica(this);
 }
 
 // The encoder calls these on its worker thread: each one only queues its
@@ -542,9 +560,12 @@ void TPrima::FormCreate()
         personale = HomeDir();
     CartellaMusica = personale + "/Musica";
     ForceDirectories(CartellaMusica);
+    MostraCartella();
     Annullato = false;
     Passo = 0;
     MostraPagina(0);
+    // Without a window manager the window may never be activated.
+    Contatore();
     LeggoRigaComando(FParametri);
 }
 
@@ -590,6 +611,8 @@ void TPrima::showEvent(QShowEvent* Event)
     QWidget::showEvent(Event);
     if (!FMostrata && !Event->spontaneous()) {
         FMostrata = true;
+        CentraSulloSchermo(this);
+        Avanti->setFocus();
         FormShow();
     }
 }
@@ -617,7 +640,7 @@ void TPrima::AvantiClick()
 {
     if (InCorso())
         return;
-    if (Avanti->text() != QStringLiteral("Fine")) {
+    if (Avanti->text() != TestoFine) {
         if (Passo < 2)
             ++Passo;
         MostraPagina(Passo);
@@ -625,10 +648,11 @@ void TPrima::AvantiClick()
         return;
     }
     if (Lista->count() >= 1) {
+        FCompletati = 0;
         Go();
         return;
     }
-    Avviso(QStringLiteral("Errore - Velmar Fennick"), suiStop,
+    Avviso(CaptionErrore, suiStop,
            QStringLiteral("Nessun brano presente nella lista.\r\rImpossibile procedere con la codifica."));
 }
 
@@ -649,7 +673,7 @@ void TPrima::Verifico()
     case 1:
         Indietro->setEnabled(Passo == 1);
         Avanti->setEnabled(true);
-        Avanti->setText(QStringLiteral("Avanti > "));
+        Avanti->setText(TestoAvanti);
         Avanti->setDefault(true);
         Indietro->setDefault(false);
         Chiudi->setDefault(false);
@@ -659,16 +683,23 @@ void TPrima::Verifico()
     case 2:
         Indietro->setEnabled(true);
         Avanti->setEnabled(Lista->count() >= 1);
-        Avanti->setText(QStringLiteral("Fine"));
-        Aggiungi->setDefault(true);
-        Avanti->setDefault(false);
-        Indietro->setDefault(false);
-        Chiudi->setDefault(false);
+        Avanti->setText(TestoFine);
+        PulsantePredefinito();
         Drop->SetEnabled(true);
         break;
     default:
         break;
     }
+}
+
+// Step 2: Enter presses "Fine" once there is something to encode.
+void TPrima::PulsantePredefinito()
+{
+    const bool fine = Avanti->isEnabled() && Lista->count() >= 1;
+    Avanti->setDefault(fine);
+    Aggiungi->setDefault(!fine);
+    Indietro->setDefault(false);
+    Chiudi->setDefault(false);
 }
 
 void TPrima::Qualita()
@@ -698,23 +729,14 @@ void TPrima::InformazioniClick()
     MostraInformazioni(this);
 }
 
-void TPrima::BannerMouseDown(Qt::MouseButton Button)
-{
-    if (Button == Qt::LeftButton && windowHandle())
-        windowHandle()->startSystemMove();
-}
-
-bool TPrima::eventFilter(QObject* Watched, QEvent* Event)
-{
-    if (Watched == Banner && Event->type() == QEvent::MouseButtonPress)
-        BannerMouseDown(static_cast<QMouseEvent*>(Event)->button());
-    return QWidget::eventFilter(Watched, Event);
-}
-
 // A plain window has no default button of its own: Enter presses the one
-// marked default, as the wizard's steps set it.
+// marked default, as the wizard's steps set it; Escape is "Chiudi".
 void TPrima::keyPressEvent(QKeyEvent* Event)
 {
+    if (Event->key() == Qt::Key_Escape && Event->modifiers() == Qt::NoModifier) {
+        ChiudiClick();
+        return;
+    }
     if (Event->key() == Qt::Key_Return || Event->key() == Qt::Key_Enter) {
         for (QPushButton* b : {Avanti, Aggiungi, Indietro, Chiudi}) {
             if (b->isDefault() && b->isEnabled() && b->isVisible()) {
@@ -741,18 +763,21 @@ void TPrima::Avviso(const QString& Caption, int Icon, const QString& Text)
     Messaggio->ShowModal();
 }
 
-void TPrima::FormCloseQuery(bool& CanClose)
+// A yes-or-no question; true for "S\u00EC".
+bool TPrima::Domanda(const QString& Text)
 {
-    CanClose = true;
-    if (!InCorso())
-        return;
     Messaggio->SetButtonCount(2);
     Messaggio->SetButton1Caption(QStringLiteral("S\u00EC"));
     Messaggio->SetButton2Caption(QStringLiteral("No"));
     Messaggio->SetIconType(suiWarning);
     Messaggio->SetCaption(QStringLiteral("Velmar Fennick"));
-    Messaggio->SetText(QStringLiteral("Annullare la codifica?"));
-    CanClose = Messaggio->ShowModal() == 1;
+    Messaggio->SetText(Text);
+    return Messaggio->ShowModal() == 1;
+}
+
+void TPrima::FormCloseQuery(bool& CanClose)
+{
+    CanClose = !InCorso() || Domanda(QStringLiteral("Annullare la codifica?"));
 }
 
 void TPrima::FormClose()
@@ -815,10 +840,7 @@ void TPrima::AggiungiClick()
             AggiungiVoce(*it);
     }
     Avanti->setEnabled(Lista->count() >= 1);
-    Avanti->setDefault(Avanti->isEnabled());
-    Indietro->setDefault(false);
-    Chiudi->setDefault(false);
-    Aggiungi->setDefault(!Avanti->isDefault());
+    PulsantePredefinito();
     Contatore();
 }
 
@@ -832,7 +854,7 @@ void TPrima::DropDropFiles()
         if (ext == ".wav" || ext == ".WAV")
             AggiungiVoce(path);
         else
-            Avviso(QStringLiteral("Errore - Velmar Fennick"), suiStop,
+            Avviso(CaptionErrore, suiStop,
                    QStringLiteral("Il formato del file non \u00E8 supportato da Velmar Fennick!"));
     }
     Abilito();
@@ -841,25 +863,32 @@ void TPrima::DropDropFiles()
 
 void TPrima::Elimina1Click()
 {
-    const QList<QListWidgetItem*> selected = Lista->selectedItems();
-    if (!selected.isEmpty())
-        delete Lista->takeItem(Lista->row(selected.first()));
+    for (QListWidgetItem* item : Lista->selectedItems())
+        delete Lista->takeItem(Lista->row(item));
+    PulsantePredefinito();
     Contatore();
 }
 
 void TPrima::Eliminatutti1Click()
 {
+    if (Lista->count() > 0 && !Domanda(QStringLiteral("Eliminare tutti i brani dalla lista?")))
+        return;
     Lista->clear();
+    PulsantePredefinito();
     Contatore();
 }
 
 // During a run "Fine" stays disabled: files dropped then join the running
-// batch, and a second run on the busy encoder must not be offered.
+// batch, and a second run on the busy encoder must not be offered; "Salta"
+// follows, a further file now existing.
 void TPrima::Abilito()
 {
-    if (InCorso())
+    if (InCorso()) {
+        Quantifile();
         return;
+    }
     Avanti->setEnabled(Lista->count() >= 1);
+    PulsantePredefinito();
 }
 
 void TPrima::Contatore()
@@ -902,6 +931,7 @@ void TPrima::Go()
     Porco->SetCaption(output);
     Quantifile();
     Barra->setValue(0);
+    AzzeroTempi();
     try {
         Vorbis->Run();
     } catch (const std::exception& E) {
@@ -937,8 +967,11 @@ void TPrima::AzzeroTutto()
     Passo = 0;
     Lista->clear();
     Verifico();
+    Avanti->setFocus();
     Pagina->update();
     Contatore();
+    AvvisoFineCodifica(FCompletati);
+    FCompletati = 0;
     // The window is left on its welcome page for a moment before it goes.
     if (ChiudiAllaFine)
         QTimer::singleShot(100, this, [this] { close(); });
@@ -975,6 +1008,9 @@ void TPrima::VorbisDone()
     if (FChiusa)
         return;
     Stima->SetEnabled(false);
+    if (!Annullato && !FSaltato)
+        ++FCompletati;
+    FSaltato = false;
     if (Annullato)
         AzzeroTutto();
     else
@@ -988,7 +1024,7 @@ void TPrima::VorbisThreadException(const QString& Reason)
     if (FChiusa)
         return;
     Stima->SetEnabled(false);
-    Avviso(QStringLiteral("Errore - Velmar Fennick"), suiStop,
+    Avviso(CaptionErrore, suiStop,
            QStringLiteral("Impossibile codificare il file\r") + Testo(Wave->FileName()) +
                QStringLiteral("\r\rMotivo: ") + Reason);
     if (FChiusa)
@@ -1008,6 +1044,7 @@ void TPrima::FermaClick()
 
 void TPrima::SaltaClick()
 {
+    FSaltato = true;
     Vorbis->Stop();
 }
 
@@ -1029,6 +1066,19 @@ void TPrima::StimaDisplayElapsedTime(double TheTime)
 void TPrima::StimaDisplayEstTime(double TheTime)
 {
     TotLab->setText(QStringLiteral("Tempo stimato: ") + FormatoOre(TheTime));
+}
+
+// A new file's times are not yet known: the previous file's must not show.
+void TPrima::AzzeroTempi()
+{
+    TraLab->setText(QStringLiteral("Tempo trascorso:"));
+    TotLab->setText(QStringLiteral("Tempo stimato:"));
+}
+
+void TPrima::AvvisoFineCodifica(int NumeroFile)
+{
+    if (NumeroFile > 0)
+        Notifica->Mostra(TestoFineCodifica(NumeroFile, PercorsoBreve(CartellaMusica)), Testo(CartellaMusica));
 }
 
 // ---- the file manager's command --------------------------------------------------
@@ -1071,7 +1121,7 @@ void TPrima::PerformFileOpen()
     Vorbis->SetCompression(0.4f);
     MostraPagina(2);
     Passo = 2;
-    Avanti->setText(QStringLiteral("Fine"));
+    Avanti->setText(TestoFine);
     Avanti->setEnabled(true);
     Indietro->setEnabled(true);
     Verifico();

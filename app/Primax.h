@@ -33,6 +33,7 @@ class TVelmarFolder;
 class TVelmarFormDropFiles;
 class TVelmarLine;
 class TVelmarMailLabel;
+class TVelmarNotifica;
 class TVelmarOggVorbis;
 class TVelmarPathLabel;
 class TVelmarRateConverter;
@@ -49,16 +50,26 @@ class TVelmarWebLabel;
 // reached only by a run, with `Passo` staying 2.
 //
 // Construction runs FormCreate: the output folder CartellaMusica
-// (Persona.Personale + "/Musica") is made with its parents, the wizard is
-// put on page 0, and the command line (the parameters without the
-// program's name, as raw bytes) is read into RigaComando and FileComando.
-// The first show runs FormShow: when the parameters joined with blanks
-// name an existing file (a path split at its blanks comes back whole),
-// that file opens on step 2; otherwise every parameter that names an
-// existing file does, in the order given (a file manager's %F passes each
-// selected file whole). Opened so, the program closes at the end of its
-// run. The first activation gives the start settings (quality 4,
-// "44.100 Hz").
+// (Persona.Personale + "/Musica") is made with its parents and named on
+// the welcome page, the wizard is put on page 0 with its count text, and
+// the command line (the parameters without the program's name, as raw
+// bytes) is read into RigaComando and FileComando. The first show centres
+// the window on the screen that holds the pointer, puts the focus on
+// "Avanti" and runs FormShow: when the parameters joined with blanks name
+// an existing file (a path split at its blanks comes back whole), that
+// file opens on step 2; otherwise every parameter that names an existing
+// file does, in the order given (a file manager's %F passes each selected
+// file whole). Opened so, the program closes at the end of its run. The
+// first activation gives the start settings (quality 4, "44.100 Hz").
+//
+// Moving: dragging the title bar or the banner moves the window (Finestra.h).
+//
+// Keyboard: every button has an Alt accelerator, none shared among the
+// buttons one page shows; the title bar's buttons take no focus. Enter
+// presses the default button: "Avanti" on steps 0 and 1, on step 2 "Fine"
+// while the list has entries and "Aggiungi files" while it is empty.
+// Escape is "Chiudi". Delete on the list removes the selected entries;
+// "Elimina tutti" asks first.
 //
 // The run: Go encodes entry 0 of `Lista` through Wave -> Rate -> Vorbis
 // into CartellaMusica, the output named like the input with its extension
@@ -68,7 +79,10 @@ class TVelmarWebLabel;
 // Oggo, dropping the entry, starting the next file) is done before any
 // event of the next file is handled. The GUI thread never waits for the
 // encoder. A file the encoder fails on is reported in `Messaggio`, its
-// entry dropped, and the run goes on.
+// entry dropped, and the run goes on. The times read their captions alone
+// at the start of each file. The end of a run with files encoded to the
+// end (neither skipped nor cancelled) is told by a desktop notification
+// (AvvisoFineCodifica).
 //
 // Closing: FormCloseQuery asks only while page 3 is shown; every close
 // writes the per-user desktop entry of the file manager's command
@@ -78,7 +92,8 @@ class TVelmarWebLabel;
 // ended as a complete stream.
 //
 // Test seams: `Messaggio` takes an answer hook; SetApriHook replaces the
-// open dialog; SetCartellaProgramma the running program's folder. Lifecycle: a top-level widget; it owns every control and
+// open dialog; SetCartellaProgramma the running program's folder;
+// `Notifica` takes another bus. Lifecycle: a top-level widget; it owns every control and
 // component. Thread: GUI thread only.
 class TPrima : public QWidget {
     Q_OBJECT
@@ -112,7 +127,6 @@ public:
     void QualitaSample();
     void DefaultClick();
     void InformazioniClick();
-    void BannerMouseDown(Qt::MouseButton Button);
     void ChiudiClick();
     void HimClick();
     void HeerClick();
@@ -138,6 +152,9 @@ public:
     void StimaGetTotalCount(int& Count);
     void StimaDisplayElapsedTime(double TheTime);
     void StimaDisplayEstTime(double TheTime);
+    // The desktop notification "Codifica completata: N file in <the output
+    // folder>"; nothing when NumeroFile is 0.
+    void AvvisoFineCodifica(int NumeroFile);
     // The file manager's command.
     void Aggiornoregistro();
     void PerformFileOpen();
@@ -213,13 +230,13 @@ public:
     TVelmarFormDropFiles* Drop;
     TVelmarDialogEx* Apri;
     TMessageDialog* Messaggio;
+    TVelmarNotifica* Notifica;
     QList<QPixmap> Immagini2;
 
 protected:
     void showEvent(QShowEvent* Event) override;
     void closeEvent(QCloseEvent* Event) override;
     bool event(QEvent* Event) override;
-    bool eventFilter(QObject* Watched, QEvent* Event) override;
     void keyPressEvent(QKeyEvent* Event) override;
 
 private:
@@ -234,7 +251,11 @@ private:
     void LeggoRigaComando(const std::vector<std::string>& Parametri);
     void MostraPagina(int Index);
     void Avviso(const QString& Caption, int Icon, const QString& Text);
+    bool Domanda(const QString& Text);
     void ProssimaVoce();
+    void MostraCartella();
+    void PulsantePredefinito();
+    void AzzeroTempi();
 
     // Owner of the engine's components; destroyed before the controls, so
     // the encoder's worker is gone before anything it reports to.
@@ -245,6 +266,8 @@ private:
     bool FMostrata = false;
     bool FAttivata = false;
     bool FChiusa = false;
+    int FCompletati = 0;  // files of this run encoded to their end
+    bool FSaltato = false; // the current file was skipped
 };
 
 // Whether the program in Folder (ending in "/") is an installed one that

@@ -51,12 +51,15 @@ TurnedText Turn(int A, int W, int H)
 bool EnsureTahomaFont()
 {
     static const bool known = [] {
-        if (QFontDatabase::families().contains(QStringLiteral("Tahoma"), Qt::CaseInsensitive))
+        const QStringList families = QFontDatabase::families();
+        if (families.contains(QStringLiteral("Tahoma"), Qt::CaseInsensitive))
             return true;
-        bool any = false;
-        for (const char* file : {"/usr/share/wine/fonts/tahoma.ttf", "/usr/share/wine/fonts/tahomabd.ttf"})
-            any = QFontDatabase::addApplicationFont(QString::fromLatin1(file)) >= 0 || any;
-        return any;
+        QStringList stand_ins;
+        for (const char* name : {"DejaVu Sans Condensed", "DejaVu Sans"})
+            if (families.contains(QLatin1String(name), Qt::CaseInsensitive))
+                stand_ins << QLatin1String(name);
+        QFont::insertSubstitutions(QStringLiteral("Tahoma"), stand_ins);
+        return !stand_ins.isEmpty();
     }();
     return known;
 }

@@ -1,17 +1,66 @@
 #include "support/VelmarFileDialogEx.h"
 
+#include <QAbstractItemView>
 #include <QCheckBox>
+#include <QCompleter>
 #include <QDialogButtonBox>
 #include <QFile>
+#include <QFileSystemModel>
 #include <QGridLayout>
+#include <QHeaderView>
+#include <QIdentityProxyModel>
+#include <QListView>
+#include <QLocale>
+#include <QMimeDatabase>
 #include <QPushButton>
+#include <QTreeView>
+
+#include <algorithm>
 
 namespace velmar {
+
+namespace {
+
+const QLocale Italiano(QLocale::Italian, QLocale::Italy);
+
+// Qt's file model writes sizes and dates in the system's language and a
+// folder's type in English; this view of it writes them in Italian.
+class TDettagliItaliani : public QIdentityProxyModel {
+public:
+    using QIdentityProxyModel::QIdentityProxyModel;
+
+    enum { Nome, Dimensione, Tipo, Data };
+
+    QVariant data(const QModelIndex& Index, int Role) const override
+    {
+        const auto* files = qobject_cast<const QFileSystemModel*>(sourceModel());
+        if (Role != Qt::DisplayRole || !files || Index.column() == Nome)
+            return QIdentityProxyModel::data(Index, Role);
+        const QModelIndex source = mapToSource(Index);
+        const QFileInfo info = files->fileInfo(source);
+        switch (Index.column()) {
+        case Dimensione:
+            return info.isDir() ? QString() : Italiano.formattedDataSize(files->size(source));
+        case Tipo:
+            if (info.isRoot())
+                return QStringLiteral("Unit\u00E0");
+            if (info.isDir())
+                return QStringLiteral("Cartella");
+            break;
+        case Data:
+            return Italiano.toString(files->lastModified(source), QLocale::ShortFormat);
+        }
+        return QIdentityProxyModel::data(Index, Role);
+    }
+};
+
+} // namespace
 
 TVelmarDialogEx::TVelmarDialogEx(QWidget* AParent)
     : QFileDialog(AParent), FReadOnlyBox(new QCheckBox(this))
 {
     setOption(QFileDialog::DontUseNativeDialog, true);
+    setProxyModel(new TDettagliItaliani(this));
     setAcceptMode(QFileDialog::AcceptOpen);
     setFileMode(QFileDialog::ExistingFile);
     FReadOnlyBox->setObjectName(QStringLiteral("readOnlyCheckBox"));
@@ -82,6 +131,40 @@ void TVelmarDialogEx::showEvent(QShowEvent* Event)
 {
     QFileDialog::showEvent(Event);
     DoShow();
+    Allarga();
+}
+
+void TVelmarDialogEx::hideEvent(QHideEvent* Event)
+{
+    // The completion list is a window of its own and would stay behind.
+    for (QCompleter* c : findChildren<QCompleter*>())
+        if (c->popup())
+            c->popup()->hide();
+    QFileDialog::hideEvent(Event);
+}
+
+// Qt sizes the detail columns for English headers and dates.
+void TVelmarDialogEx::Allarga()
+{
+    if (auto* tree = findChild<QTreeView*>(QStringLiteral("treeView"))) {
+        QHeaderView* header = tree->header();
+        const QFontMetrics metrics(tree->font());
+        const int padding = 2 * header->style()->pixelMetric(QStyle::PM_HeaderMargin, nullptr, header) + 8;
+        const QString widest[] = {
+            QString(),
+            Italiano.formattedDataSize(999'900'000),
+            std::max(QStringLiteral("Cartella"), QMimeDatabase().mimeTypeForName(QStringLiteral("audio/x-wav")).comment(),
+                     [&metrics](const QString& A, const QString& B) {
+                         return metrics.horizontalAdvance(A) < metrics.horizontalAdvance(B);
+                     }),
+            Italiano.toString(QDateTime(QDate(2088, 12, 28), QTime(20, 58)), QLocale::ShortFormat),
+        };
+        for (int c = 1; c < header->count() && c < 4; ++c)
+            header->resizeSection(c, std::max({header->sectionSize(c), header->sectionSizeHint(c),
+                                                metrics.horizontalAdvance(widest[c]) + padding}));
+    }
+    if (auto* sidebar = findChild<QListView*>(QStringLiteral("sidebar")))
+        sidebar->setMinimumWidth(sidebar->sizeHintForColumn(0) + 2 * sidebar->frameWidth() + 4);
 }
 
 void TVelmarDialogEx::DoShow()

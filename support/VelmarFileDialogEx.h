@@ -40,6 +40,13 @@ using TVelmarNotifyEvent = std::function<void(QObject* Sender)>;
 // places (found by its object name "sidebar"; a Qt without it just has
 // nothing to hide).
 //
+// The program speaks Italian whatever the system's language: the detail
+// view shows sizes and dates in Italian (QLocale Italian, Italy) and a
+// folder's type as "Cartella"; its column headers and the sidebar are made
+// wide enough for their texts (Qt sizes them for English) whenever the
+// dialog is shown. When the dialog hides, so does its name box's
+// completion list.
+//
 // Use: set the filter (SetFilter takes "Name|patterns|Name|patterns",
 // patterns separated by ';'), setWindowTitle, setFileMode(ExistingFiles)
 // for multiple selection, then Execute(). True: the user confirmed, and
@@ -89,10 +96,13 @@ public:
 
 protected:
     void showEvent(QShowEvent* Event) override;
+    void hideEvent(QHideEvent* Event) override;
     // Sets the seven captions and the optional controls; runs on every show.
     virtual void DoShow();
 
 private:
+    void Allarga();
+
     QString FTestoOK = QStringLiteral("&Apri");
     QString FTestoAnnulla = QStringLiteral("Annulla");
     QString FTestoDrive = QStringLiteral("Cerca in:");

@@ -2,6 +2,8 @@
 
 #include "platform/XdgDirs.h"
 
+#include <QFile>
+
 #include <cctype>
 #include <cstdlib>
 #include <pwd.h>
@@ -77,6 +79,18 @@ void TVelmarFolder::Refresh()
     FUtente = AccountFullName();
     FWindows = "/usr";
     FSistema = "/usr/lib";
+}
+
+QString PercorsoBreve(const std::string& Path)
+{
+    std::string home = HomeDir();
+    while (home.size() > 1 && home.back() == '/')
+        home.pop_back();
+    std::string shown = Path;
+    if (home.size() > 1 && Path.compare(0, home.size(), home) == 0 &&
+        (Path.size() == home.size() || Path[home.size()] == '/'))
+        shown = "~" + Path.substr(home.size());
+    return QFile::decodeName(QByteArray::fromStdString(shown));
 }
 
 } // namespace velmar

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <QObject>
+#include <QString>
 #include <string>
 
 namespace velmar {
@@ -97,5 +98,10 @@ private:                                                               \
 
 // The user's full name as the account database records it; "" when none.
 std::string AccountFullName();
+
+// Path (the file system's bytes) as the user reads it: the home folder
+// (HomeDir, without a trailing "/") written as "~", so /home/anna/Musica
+// reads ~/Musica; a path outside the home folder is shown whole.
+QString PercorsoBreve(const std::string& Path);
 
 } // namespace velmar

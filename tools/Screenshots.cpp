@@ -79,6 +79,7 @@ int main(int argc, char** argv)
     setenv("XDG_CONFIG_HOME", (work + "/.config").c_str(), 1);
     setenv("XDG_DATA_HOME", (work + "/.local/share").c_str(), 1);
     std::filesystem::create_directories(work + "/Documenti");
+    std::filesystem::create_directories(work + "/.config");
     std::ofstream(work + "/.config/user-dirs.dirs") << "XDG_DOCUMENTS_DIR=\"$HOME/Documenti\"\n";
 
     velmar::LoadCodecLibraries();

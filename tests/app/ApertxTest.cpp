@@ -7,6 +7,7 @@
 
 #include <QApplication>
 #include <QDialog>
+#include <QFontMetrics>
 #include <QLabel>
 #include <QPointer>
 #include <QPushButton>
@@ -51,6 +52,13 @@ TEST_F(Avvio, TheSplashIsItsPictureWithTheWhiteCutAway)
     }
     EXPECT_FALSE(mask.contains(QPoint(0, 0)));
     EXPECT_TRUE(mask.contains(QPoint(150, 100)));
+    // The shape is whole: no row of it has a hole (white letters once had).
+    for (int y = 0; y < picture.height(); ++y) {
+        int runs = 0;
+        for (int x = 0; x < picture.width(); ++x)
+            runs += mask.contains(QPoint(x, y)) && !mask.contains(QPoint(x - 1, y));
+        EXPECT_LE(runs, 1) << "row " << y;
+    }
 
     // Another picture resizes the window to it.
     QImage small(120, 80, QImage::Format_RGB32);
@@ -78,12 +86,14 @@ TEST(Disegni, ThePicturesHaveTheirSizesAndAreNotBlank)
 
 // Presses button Button of the next modal box once it is up, after
 // noting what it shows.
-void AnswerBox(int Button, QString& Shown, QString& Title)
+void AnswerBox(int Button, QString& Shown, QString& Title, int* Width = nullptr)
 {
-    QTimer::singleShot(50, [Button, &Shown, &Title] {
+    QTimer::singleShot(50, [Button, &Shown, &Title, Width] {
         auto* box = qobject_cast<QDialog*>(QApplication::activeModalWidget());
         ASSERT_NE(box, nullptr);
         Title = box->windowTitle();
+        if (Width)
+            *Width = box->width();
         for (QLabel* l : box->findChildren<QLabel*>())
             if (!l->text().isEmpty())
                 Shown = l->text();
@@ -119,6 +129,19 @@ TEST(MessageDialog, ShowsItsSetUpAndReturnsTheModalResultOfTheButtonPressed)
             static_cast<QDialog*>(w)->reject();
     });
     EXPECT_EQ(box.ShowModal(), 7);
+
+    // A long caption and a short text: the box is wide enough for the
+    // caption in bold beside a title bar's buttons.
+    box.SetButtonCount(1);
+    box.SetCaption("Errore - Velmar Fennick - un titolo lungo");
+    box.SetText("Breve.");
+    QString shown, title;
+    int width = 0;
+    AnswerBox(1, shown, title, &width);
+    box.ShowModal();
+    QFont bold = QApplication::font();
+    bold.setBold(true);
+    EXPECT_GE(width, QFontMetrics(bold).horizontalAdvance(box.Caption()) + 3 * 20);
 }
 
 TEST(MessageDialog, TheHookAnswersInsteadOfAPerson)

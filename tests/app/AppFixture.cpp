@@ -1,8 +1,10 @@
 #include "AppFixture.h"
 
+#include "support/VelmarNotifica.h"
 #include "vorbis/VelmarVorbis.h"
 
 #include <QCoreApplication>
+#include <QDBusConnection>
 #include <QElapsedTimer>
 #include <QThread>
 
@@ -52,6 +54,8 @@ velmar::TPrima& AppTest::MakeForm(const std::vector<std::string>& Params)
         Messages.push_back(m);
         return Answer;
     });
+    // No test speaks to the desktop's own notifications.
+    FForm->Notifica->SetBus(QDBusConnection(QStringLiteral("nessun bus")));
     FForm->SetApriHook([this](velmar::TStringList& Files) {
         Files = DialogFiles;
         return DialogConfirms;

@@ -2,8 +2,11 @@
 // engine into Musica, checked with libvorbisfile; the file manager's command.
 #include "AppFixture.h"
 
+#include "support/BusPrivato.h"
+
 #include "support/VelmarDropFiles.h"
 #include "support/VelmarEstimatedTimer.h"
+#include "support/VelmarNotifica.h"
 #include "support/VelmarStatusBarImage.h"
 #include "vorbis/VelmarVorbis.h"
 
@@ -92,7 +95,7 @@ TEST_F(BatchRun, EncodesEveryFileTagsItAndReturnsToTheWelcomePage)
     EXPECT_EQ(f.Lista->count(), 0);
     EXPECT_EQ(f.Stato->Panels()->Items(0)->Text(), "Nessun brano presente");
     EXPECT_FALSE(f.Indietro->isEnabled());
-    EXPECT_EQ(f.Avanti->text(), "Avanti > ");
+    EXPECT_EQ(f.Avanti->text(), "&Avanti > ");
     EXPECT_FALSE(f.Stima->Enabled());
     EXPECT_TRUE(Messages.empty());
     EXPECT_TRUE(f.isVisible()); // not started from the file manager
@@ -218,6 +221,7 @@ TEST_F(BatchRun, FilesDroppedDuringARunJoinItWithoutEnablingFine)
     TVelmarDropFilesEvent drop({b});
     QCoreApplication::sendEvent(&f, &drop);
     EXPECT_EQ(f.Lista->count(), 2);
+    EXPECT_TRUE(f.Salta->isEnabled()); // a next file exists now
     EXPECT_FALSE(f.Avanti->isEnabled());
     f.AvantiClick(); // even pressed, no second run starts
     EXPECT_TRUE(Messages.empty());
@@ -275,6 +279,29 @@ TEST_F(BatchRun, ARunFromTheFileManagerClosesTheProgramAtItsEnd)
     }
 }
 
+// Only files encoded to their end are counted; a run with none says nothing.
+TEST_F(BatchRun, TheEndOfARunIsNotifiedWithTheFilesEncodedToTheEnd)
+{
+    BusPrivato bus(true);
+    const std::string a = MakeWave("Lungo.wav", 30), b = MakeWave("B.wav", 0.3), c = MakeWave("C.wav", 0.3);
+    TPrima& f = MakeForm();
+    f.Notifica->SetBus(bus.Cliente());
+    ShowForm();
+    Start({a, b, c});
+    ASSERT_TRUE(WaitForProgress());
+    f.Salta->click();
+    ASSERT_TRUE(WaitForEnd());
+    ASSERT_TRUE(WaitFor([&] { return bus.Notificatore.Richieste.size() == 1; }, 5000));
+    EXPECT_EQ(bus.Notificatore.Richieste[0].value(3).toString(), "Codifica completata: 2 file in ~/Documenti/Musica");
+
+    Start({a});
+    ASSERT_TRUE(WaitForProgress());
+    f.Ferma->click();
+    ASSERT_TRUE(WaitForEnd());
+    Pump(200);
+    EXPECT_EQ(bus.Notificatore.Richieste.size(), 1u);
+}
+
 TEST_F(BatchRun, TheTimesShowTheElapsedAndTheProjectedTotal)
 {
     TPrima& f = MakeForm();
@@ -287,6 +314,13 @@ TEST_F(BatchRun, TheTimesShowTheElapsedAndTheProjectedTotal)
     EXPECT_EQ(f.TraLab->text(), "Tempo trascorso: 00:01:00");
     EXPECT_EQ(f.TotLab->text(), "Tempo stimato: 00:04:00");
     f.Stima->SetEnabled(false);
+
+    // The next file starts without the last one's times.
+    f.AggiungiVoce(MakeWave("Breve.wav", 0.2));
+    f.Go();
+    EXPECT_EQ(f.TraLab->text(), "Tempo trascorso:");
+    EXPECT_EQ(f.TotLab->text(), "Tempo stimato:");
+    ASSERT_TRUE(WaitForEnd());
 }
 
 TEST(FormatoOre, RoundsToTheSecondAndDoesNotWrapAtADay)

@@ -22,11 +22,16 @@
 #include <QLabel>
 #include <QListWidget>
 #include <QMenu>
+#include <QMouseEvent>
 #include <QPushButton>
 #include <QSlider>
 #include <QStackedWidget>
+#include <QTest>
+#include <QToolButton>
 
 #include <filesystem>
+#include <functional>
+#include <set>
 
 using namespace velmar;
 using namespace testing_support;
@@ -76,14 +81,18 @@ public slots:
 TEST_F(Wizard, StartsOnTheWelcomePageWithTheStartSettings)
 {
     TPrima& f = MakeForm();
+    // Shown before any activation (no window manager activates it).
+    EXPECT_EQ(StatusText(f), "Nessun brano presente");
     ShowForm();
     EXPECT_EQ(f.size(), QSize(454, 349));
     EXPECT_EQ(f.windowTitle(), "Velmar Fennick");
+    EXPECT_EQ(f.frameGeometry().center(), f.screen()->availableGeometry().center());
+    EXPECT_EQ(QApplication::focusWidget(), f.Avanti);
     EXPECT_EQ(f.Pagina->currentIndex(), 0);
     EXPECT_EQ(f.Passo, 0);
     EXPECT_FALSE(f.Indietro->isEnabled());
     EXPECT_TRUE(f.Avanti->isEnabled());
-    EXPECT_EQ(f.Avanti->text(), "Avanti >");
+    EXPECT_EQ(f.Avanti->text(), "&Avanti >");
     EXPECT_TRUE(f.Avanti->isDefault());
     EXPECT_EQ(StatusText(f), "Nessun brano presente");
     EXPECT_EQ(f.BarraOgg->value(), 4);
@@ -100,14 +109,18 @@ TEST_F(Wizard, StartsOnTheWelcomePageWithTheStartSettings)
 TEST_F(Wizard, MakesTheOutputFolderWithItsParents)
 {
     struct Case {
-        const char* UserDirs;
+        std::string UserDirs;
         std::string Expected; // under the home folder
+        QString Named;        // on the welcome page
     };
+    const std::string deep = "/Una cartella molto lunga/con dentro/altre cartelle dai nomi lunghi/Documenti";
     const Case cases[] = {
-        {"XDG_DOCUMENTS_DIR=\"$HOME/a/b/Documenti\"", "/a/b/Documenti/Musica"},
+        {"XDG_DOCUMENTS_DIR=\"$HOME/a/b/Documenti\"", "/a/b/Documenti/Musica", "~/a/b/Documenti/Musica. "},
         // No documents folder: the home folder, never the root of the file system.
-        {"XDG_DOCUMENTS_DIR=\"\"", "/Musica"},
-        {"# nothing", "/Musica"},
+        {"XDG_DOCUMENTS_DIR=\"\"", "/Musica", "~/Musica. "},
+        {"# nothing", "/Musica", "~/Musica. "},
+        // Too long for the page: shortened in the middle, both ends kept.
+        {"XDG_DOCUMENTS_DIR=\"$HOME" + deep + "\"", deep + "/Musica", {}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.UserDirs);
@@ -115,6 +128,19 @@ TEST_F(Wizard, MakesTheOutputFolderWithItsParents)
         TPrima& f = MakeForm();
         EXPECT_EQ(f.CartellaMusica, Home() + c.Expected);
         EXPECT_TRUE(std::filesystem::is_directory(Home() + c.Expected));
+        const QStringList lines = f.Label1->text().split('\n');
+        const qsizetype at = lines.indexOf("NOTA: I file verranno creati nella cartella ") + 1;
+        ASSERT_GT(at, 0);
+        ASSERT_LT(at, lines.size());
+        const QString named = lines[at];
+        if (!c.Named.isEmpty()) {
+            EXPECT_EQ(named, c.Named);
+            continue;
+        }
+        EXPECT_TRUE(named.startsWith("~/Una")) << named.toStdString();
+        EXPECT_TRUE(named.endsWith("Documenti/Musica. ")) << named.toStdString();
+        EXPECT_TRUE(named.contains(QChar(0x2026)));
+        EXPECT_LE(f.Label1->geometry().right(), f.Pagina->width());
     }
 }
 
@@ -139,13 +165,13 @@ TEST_F(Wizard, NavigatesThroughTheStepsWithTheButtonStatesOfEachStep)
         bool AvantiDefault, AggiungiDefault, DropOn;
     };
     const Row rows[] = {
-        {Avanti, 1, true, true, "Avanti > ", true, false, false},
-        {Avanti, 2, true, false, "Fine", false, true, true},
-        {Indietro, 1, true, true, "Avanti > ", true, false, false},
-        {Indietro, 0, false, true, "Avanti > ", true, false, false},
-        {Indietro, 0, false, true, "Avanti > ", true, false, false}, // never below step 0
-        {Avanti, 1, true, true, "Avanti > ", true, false, false},
-        {Avanti, 2, true, false, "Fine", false, true, true},
+        {Avanti, 1, true, true, "&Avanti > ", true, false, false},
+        {Avanti, 2, true, false, "&Fine", false, true, true},
+        {Indietro, 1, true, true, "&Avanti > ", true, false, false},
+        {Indietro, 0, false, true, "&Avanti > ", true, false, false},
+        {Indietro, 0, false, true, "&Avanti > ", true, false, false}, // never below step 0
+        {Avanti, 1, true, true, "&Avanti > ", true, false, false},
+        {Avanti, 2, true, false, "&Fine", false, true, true},
     };
     TPrima& f = MakeForm();
     ShowForm();
@@ -168,8 +194,10 @@ TEST_F(Wizard, NavigatesThroughTheStepsWithTheButtonStatesOfEachStep)
     f.AggiungiVoce(Home() + "/a.wav");
     f.Verifico();
     EXPECT_TRUE(f.Avanti->isEnabled());
+    EXPECT_TRUE(f.Avanti->isDefault()); // "Fine" once there is something to encode
+    EXPECT_FALSE(f.Aggiungi->isDefault());
     f.Passo = 2;
-    f.Avanti->setText("Avanti > ");
+    f.Avanti->setText("&Avanti > ");
     f.AvantiClick();
     EXPECT_EQ(f.Passo, 2);
 }
@@ -244,6 +272,7 @@ TEST_F(Wizard, FineWithAnEmptyListShowsTheMessageAndChangesNothing)
     f.Verifico();
     f.Eliminatutti1->trigger(); // "Fine" stays enabled
     ASSERT_TRUE(f.Avanti->isEnabled());
+    Messages.clear(); // the question of "Elimina tutti"
     f.Avanti->click();
     ASSERT_EQ(Messages.size(), 1u);
     EXPECT_EQ(Messages[0].Caption, "Errore - Velmar Fennick");
@@ -340,22 +369,35 @@ TEST_F(Wizard, DropsOnTheFirstTwoStepsAreIgnored)
     EXPECT_TRUE(Messages.empty());
 }
 
-TEST_F(Wizard, DeletingRemovesTheSelectedEntryOnly)
+TEST_F(Wizard, DeletingRemovesTheSelectedEntriesOnlyAndEmptyingAsksFirst)
 {
     TPrima& f = MakeForm();
-    for (const char* p : {"/a.wav", "/b.wav", "/c.wav"})
+    for (const char* p : {"/a.wav", "/b.wav", "/c.wav", "/d.wav"})
         f.AggiungiVoce(p);
     f.Lista->setCurrentRow(-1);
     f.Lista->clearSelection();
     f.Elimina1->trigger();
-    EXPECT_EQ(f.Lista->count(), 3);
-    f.Lista->setCurrentRow(1);
+    EXPECT_EQ(f.Lista->count(), 4);
+    f.Lista->item(1)->setSelected(true);
+    f.Lista->item(3)->setSelected(true);
     f.Elimina1->trigger();
     EXPECT_EQ(Entries(f), (std::vector<std::string>{"/a.wav", "/c.wav"}));
     EXPECT_EQ(StatusText(f), "2 brani presenti");
+    EXPECT_TRUE(Messages.empty());
+
+    Answer = 2; // "No"
+    f.Eliminatutti1->trigger();
+    EXPECT_EQ(f.Lista->count(), 2);
+    ASSERT_EQ(Messages.size(), 1u);
+    EXPECT_EQ(Messages[0].Icon, suiWarning);
+    EXPECT_EQ(Messages[0].Buttons, (std::vector<QString>{QString::fromUtf8("Sì"), "No"}));
+    Answer = 1;
     f.Eliminatutti1->trigger();
     EXPECT_EQ(f.Lista->count(), 0);
     EXPECT_EQ(StatusText(f), "Nessun brano presente");
+    // An empty list has nothing to ask about.
+    f.Eliminatutti1->trigger();
+    EXPECT_EQ(Messages.size(), 2u);
 }
 
 TEST_F(Wizard, ClosingAsksOnlyDuringARun)
@@ -386,19 +428,7 @@ TEST_F(Wizard, ClosingAsksOnlyDuringARun)
 TEST_F(Wizard, ShowsTheTextsOfItsPagesAndMenus)
 {
     TPrima& f = MakeForm();
-    const QString label1 = QString::fromUtf8(
-        "Con Velmar Fennick puoi trasformare i tuoi file Audio Wave\n"
-        "nel nuovo formato OggVorbis in 3 piccoli passi.\n\n"
-        "1) Impostazione della qualità dei file.\n"
-        "2) La scelta dei file da codificare.\n"
-        "3) Avvio della codifica.\n\n"
-        "Premi Avanti per continuare.\n\n"
-        "NOTA: I file verranno creati nella cartella \n"
-        "X:\\Documenti\\Musica. \n"
-        "Se la cartella non esiste verrà creata  automaticamente dal\n"
-        "programma.");
     const std::pair<QString, QString> texts[] = {
-        {f.Label1->text(), label1},
         {f.Label2->text(), QString::fromUtf8("1° passo - La qualità della codifica audio")},
         {f.Label4->text(), QString::fromUtf8("2° passo - La lista dei file da codificare")},
         {f.Label6->text(), QString::fromUtf8("3° passo - Codifica dei files in corso...")},
@@ -407,12 +437,6 @@ TEST_F(Wizard, ShowsTheTextsOfItsPagesAndMenus)
         {f.Label5->text(), "Premi Avanti per continuare."},
         {f.QualitaOgg->title(), QString::fromUtf8(" Qualità Ogg Vorbis ")},
         {f.SampleOgg->title(), QString::fromUtf8(" SampleRate (Velocità del campione audio) ")},
-        {f.Default->text(), "Imposta predefinite"},
-        {f.Aggiungi->text(), "Aggiungi files"},
-        {f.Indietro->text(), "< Indietro"},
-        {f.Chiudi->text(), "Chiudi"},
-        {f.Salta->text(), "Salta questo file"},
-        {f.Ferma->text(), "Annulla operazione"},
         {f.TraLab->text(), "Tempo trascorso:"},
         {f.TotLab->text(), "Tempo stimato:"},
         {f.Informazioni->text(), "Informazioni su Velmar Fennick"},
@@ -446,6 +470,118 @@ TEST_F(Wizard, ControlsSitWhereTheLayoutPutsThem)
         EXPECT_EQ(w->geometry(), r) << w->metaObject()->className();
     EXPECT_FALSE(f.Home->isVisibleTo(&f));
     EXPECT_FALSE(f.Mail->isVisibleTo(&f));
+}
+
+// Each row: a press of the left button on Handle at At, a drag of (30, 20)
+// and the release. Offscreen, as with no window manager, the window system
+// cannot move the window: it follows the pointer itself.
+TEST_F(Wizard, DraggingTheTitleBarOrTheBannerMovesTheWindow)
+{
+    TPrima& f = MakeForm();
+    ShowForm();
+    const struct {
+        QWidget* Handle;
+        QPoint At;
+        bool Moves;
+    } rows[] = {
+        {f.Forma, {200, 10}, true},   // the title bar
+        {f.Banner, {20, 150}, true},  // the banner
+        {f.Forma, {150, 300}, false}, // the frame below the title bar
+    };
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.At.y());
+        const QPoint start = f.pos();
+        const QPoint from = r.Handle->mapToGlobal(r.At), to = from + QPoint(30, 20);
+        // One at a time: the events of one pointer share their point.
+        const auto send = [&](QEvent::Type Type, const QPoint& Global, Qt::MouseButton Button, Qt::MouseButtons Held) {
+            QMouseEvent e(Type, r.Handle->mapFromGlobal(Global), Global, Button, Held, Qt::NoModifier);
+            QCoreApplication::sendEvent(r.Handle, &e);
+        };
+        send(QEvent::MouseButtonPress, from, Qt::LeftButton, Qt::LeftButton);
+        send(QEvent::MouseMove, to, Qt::NoButton, Qt::LeftButton);
+        send(QEvent::MouseButtonRelease, to, Qt::LeftButton, Qt::NoButton);
+        Pump(10); // the window system reports the new place
+        EXPECT_EQ(f.pos(), start + (r.Moves ? QPoint(30, 20) : QPoint()));
+    }
+}
+
+// The keyboard as a person uses it: each row types a key into the widget
+// that has the focus (after Before) and checks what it did.
+TEST_F(Wizard, TheKeyboardDrivesTheWizard)
+{
+    TPrima& f = MakeForm();
+    ShowForm();
+    DialogFiles = {"/m/manca1.wav"};
+    const struct {
+        const char* What;
+        int Key;
+        Qt::KeyboardModifiers Mods;
+        std::function<void()> Before;
+        std::function<bool()> Done;
+    } rows[] = {
+        {"Enter on step 0 is Avanti", Qt::Key_Return, Qt::NoModifier, {}, [&] { return f.Passo == 1; }},
+        {"Alt+I is Indietro", Qt::Key_I, Qt::AltModifier, {}, [&] { return f.Passo == 0; }},
+        {"Alt+A is Avanti", Qt::Key_A, Qt::AltModifier, {}, [&] { return f.Passo == 1; }},
+        {"Alt+P is Imposta predefinite", Qt::Key_P, Qt::AltModifier, {},
+         [&] { return f.SampleBox->currentIndex() == 0; }},
+        {"Alt+A again", Qt::Key_A, Qt::AltModifier, {}, [&] { return f.Passo == 2; }},
+        {"Enter with an empty list is Aggiungi files", Qt::Key_Return, Qt::NoModifier, {},
+         [&] { return f.Lista->count() == 1; }},
+        {"Alt+G is Aggiungi files", Qt::Key_G, Qt::AltModifier, {}, [&] { return f.Lista->count() == 2; }},
+        {"Delete removes the selected entry", Qt::Key_Delete, Qt::NoModifier,
+         [&] {
+             f.Lista->setFocus();
+             f.Lista->setCurrentRow(0);
+         },
+         [&] { return f.Lista->count() == 1; }},
+        // The run that Fine starts drops the missing files and ends at once.
+        {"after a drop Enter is Fine", Qt::Key_Return, Qt::NoModifier, [&] { Drop(f, {"/m/manca2.wav"}); },
+         [&] { return f.Passo == 0 && f.Lista->count() == 0; }},
+        {"Escape during a run asks", Qt::Key_Escape, Qt::NoModifier,
+         [&] {
+             f.Pagina->setCurrentIndex(3);
+             Answer = 2;
+         },
+         [&] { return Messages.size() == 1 && f.isVisible(); }},
+        {"Escape is Chiudi", Qt::Key_Escape, Qt::NoModifier, [&] { f.Pagina->setCurrentIndex(0); },
+         [&] { return !f.isVisible(); }},
+    };
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.What);
+        if (r.Before)
+            r.Before();
+        QWidget* target = QApplication::focusWidget();
+        ASSERT_NE(target, nullptr);
+        QTest::keyClick(target, static_cast<Qt::Key>(r.Key), r.Mods);
+        EXPECT_TRUE(WaitFor(r.Done, 2000)); // an accelerator clicks after a short animation
+    }
+}
+
+// Every button a page shows has an Alt accelerator of its own, and Tab
+// never stops on the title bar's buttons.
+TEST_F(Wizard, AcceleratorsAreUniqueOnEveryPageAndTabSkipsTheTitleBar)
+{
+    TPrima& f = MakeForm();
+    ShowForm();
+    for (int page = 0; page < 4; ++page) {
+        SCOPED_TRACE(page);
+        f.Pagina->setCurrentIndex(page);
+        f.Avanti->setText(page < 2 ? "&Avanti > " : "&Fine"); // as Verifico leaves it
+        std::set<QString> seen;
+        for (QPushButton* b : f.findChildren<QPushButton*>()) {
+            if (!b->isVisible())
+                continue;
+            const QString key = QKeySequence::mnemonic(b->text()).toString();
+            EXPECT_FALSE(key.isEmpty()) << b->text().toStdString();
+            EXPECT_TRUE(seen.insert(key).second) << key.toStdString();
+        }
+    }
+    f.Pagina->setCurrentIndex(0);
+    f.Avanti->setFocus();
+    for (int i = 0; i < 12; ++i) {
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        EXPECT_EQ(qobject_cast<QToolButton*>(QApplication::focusWidget()), nullptr) << i;
+    }
 }
 
 TEST_F(Wizard, TheMenuOpensTheHomePageAndTheSupportMail)
@@ -483,7 +619,8 @@ TEST_F(Wizard, FilesOnTheCommandLineOpenOnTheListStep)
         EXPECT_EQ(f.Passo, 2);
         EXPECT_EQ(f.Pagina->currentIndex(), 2);
         EXPECT_EQ(Entries(f), r.entries);
-        EXPECT_EQ(f.Avanti->text(), "Fine");
+        EXPECT_EQ(f.Avanti->text(), "&Fine");
+        EXPECT_TRUE(f.Avanti->isDefault()); // Enter starts the run
         EXPECT_TRUE(f.Avanti->isEnabled());
         EXPECT_TRUE(f.Indietro->isEnabled());
         EXPECT_EQ(StatusText(f), r.status);

@@ -108,8 +108,72 @@ TEST(VelmarRotateLabel, Defaults)
     EXPECT_TRUE(L.font().bold());
     EXPECT_EQ(L.font().family(), "Tahoma");
     EXPECT_EQ(L.FontColor(), QColor(Qt::red));
-    EXPECT_TRUE(EnsureTahomaFont());
-    EXPECT_EQ(QFontInfo(L.font()).family(), "Tahoma"); // the face is really there
+}
+
+// Dark ink of Text drawn in black on white at the design's 11 pixels,
+// at device pixel ratio Scale: the total darkness and the widest run of
+// blank columns between the first and the last inked column.
+struct Stroke {
+    long long Darkness = 0;
+    int WidestGap = 0;
+};
+
+Stroke Draw(const QString& Text, bool Bold, int Scale)
+{
+    QFont f(QStringLiteral("Tahoma"));
+    f.setPixelSize(11);
+    f.setBold(Bold);
+    QImage img(80 * Scale, 20 * Scale, QImage::Format_RGB32);
+    img.setDevicePixelRatio(Scale);
+    img.fill(Qt::white);
+    {
+        QPainter p(&img);
+        p.setFont(f);
+        p.setPen(Qt::black);
+        p.drawText(QPoint(4, 14), Text);
+    }
+    Stroke s;
+    int run = 0;
+    bool started = false;
+    for (int x = 0; x < img.width(); ++x) {
+        bool inked = false;
+        for (int y = 0; y < img.height(); ++y) {
+            const int grey = qGray(img.pixel(x, y));
+            s.Darkness += 255 - grey;
+            inked = inked || grey < 160;
+        }
+        if (inked) {
+            if (started)
+                s.WidestGap = std::max(s.WidestGap, run);
+            started = true;
+            run = 0;
+        } else if (started) {
+            ++run;
+        }
+    }
+    return s;
+}
+
+// The face standing for Tahoma: bold visibly heavier than regular, and a
+// slash that opens no wider gap than two plain letters do ("/tmp/ home"
+// was the fault), at 1x and 2x.
+TEST(EnsureTahomaFont, BoldIsHeavierAndTheSlashAddsNoGap)
+{
+    QtTestApp();
+    ASSERT_TRUE(EnsureTahomaFont());
+    for (int scale : {1, 2}) {
+        SCOPED_TRACE(scale);
+        const Stroke regular = Draw(QStringLiteral("Musica"), false, scale);
+        const Stroke bold = Draw(QStringLiteral("Musica"), true, scale);
+        EXPECT_GT(bold.Darkness, regular.Darkness * 6 / 5);
+        for (bool b : {false, true})
+            EXPECT_LE(Draw(QStringLiteral("a/b"), b, scale).WidestGap, Draw(QStringLiteral("ab"), b, scale).WidestGap)
+                << (b ? "bold" : "regular");
+    }
+    // Lines do not touch: the line pitch is above the pixel size.
+    QFont f(QStringLiteral("Tahoma"));
+    f.setPixelSize(11);
+    EXPECT_GE(QFontMetrics(f).lineSpacing(), 13);
 }
 
 TEST(VelmarRotateLabel, AngoloIsFoldedIntoOneTurn)

@@ -3,14 +3,23 @@
 #include "QtTestApp.h"
 #include "TestSupport.h"
 
+#include <QAbstractItemView>
 #include <QCheckBox>
+#include <QCompleter>
 #include <QDialogButtonBox>
+#include <QElapsedTimer>
+#include <QHeaderView>
 #include <QLabel>
+#include <QLibraryInfo>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QScopeGuard>
 #include <QTimer>
+#include <QTranslator>
+#include <QTreeView>
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <functional>
 
 using namespace velmar;
@@ -125,24 +134,74 @@ TEST(VelmarFileDialogEx, PlacesBarHiddenAndEmptyHelpCaption)
     ExecuteWith(plain, [&] { EXPECT_FALSE(HelpButton(plain)->isVisible()); });
 }
 
+// The detail view's texts of the entry Name, once the folder is read.
+QStringList Shown(QTreeView* Tree, const QString& Name)
+{
+    QElapsedTimer t;
+    t.start();
+    while (t.elapsed() < 5000) {
+        const QModelIndex root = Tree->rootIndex();
+        for (int row = 0; row < Tree->model()->rowCount(root); ++row) {
+            if (Tree->model()->index(row, 0, root).data().toString() != Name)
+                continue;
+            QStringList texts;
+            for (int c = 0; c < Tree->model()->columnCount(root); ++c)
+                texts << Tree->model()->index(row, c, root).data().toString();
+            return texts;
+        }
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    }
+    return {};
+}
+
 TEST(VelmarFileDialogEx, SeveralFilesComeBackWithFullPaths)
 {
     QtTestApp();
     TempDir tmp;
     for (const char* n : {"a.wav", "b.wav", "c d.wav", "e.mp3"})
         testing_support::WriteBytes(tmp.File(n), {1, 2, 3});
+    testing_support::WriteBytes(tmp.File("f.wav"), std::vector<uint8_t>(1536));
+    QFile f(QString::fromStdString(tmp.File("f.wav")));
+    ASSERT_TRUE(f.open(QIODevice::ReadWrite));
+    ASSERT_TRUE(f.setFileTime(QDateTime(QDate(2021, 3, 4), QTime(10, 5)), QFileDevice::FileModificationTime));
+    f.close();
+    std::filesystem::create_directory(tmp.File("cartella"));
+    // Qt's Italian headers, as the program loads them, are longer than Qt's room.
+    QTranslator italian;
+    ASSERT_TRUE(italian.load("qtbase_it", QLibraryInfo::path(QLibraryInfo::TranslationsPath)));
+    QCoreApplication::installTranslator(&italian);
+    const auto keep = qScopeGuard([&] { QCoreApplication::removeTranslator(&italian); });
     TVelmarDialogEx d;
     d.SetFilter("Audio Wave|*.wav");
     d.setFileMode(QFileDialog::ExistingFiles);
     d.setDirectory(QString::fromStdString(tmp.Path()));
     d.SetReadOnly(false);
+    QWidget* completions = nullptr;
     const bool ok = ExecuteWith(d, [&] {
+        // Italian whatever the system's language, under headers not cut.
+        auto* tree = d.findChild<QTreeView*>("treeView");
+        ASSERT_NE(tree, nullptr);
+        const QStringList wave = Shown(tree, "f.wav");
+        ASSERT_EQ(wave.size(), 4);
+        EXPECT_EQ(wave[1], "1,50 KiB");
+        EXPECT_EQ(wave[3], "04/03/21 10:05");
+        EXPECT_EQ(Shown(tree, "cartella").value(2), "Cartella");
+        for (int c = 1; c < tree->header()->count(); ++c)
+            EXPECT_GE(tree->header()->sectionSize(c), tree->header()->sectionSizeHint(c)) << c;
+
         auto* edit = d.findChild<QLineEdit*>("fileNameEdit");
         ASSERT_NE(edit, nullptr);
+        edit->setText("c");
+        edit->completer()->setCompletionPrefix("c");
+        edit->completer()->complete();
+        completions = edit->completer()->popup();
+        ASSERT_TRUE(completions->isVisible());
         edit->setText("\"a.wav\" \"c d.wav\"");
         Button(d, QDialogButtonBox::Open)->click();
     });
     ASSERT_TRUE(ok);
+    ASSERT_NE(completions, nullptr);
+    EXPECT_FALSE(completions->isVisible()); // gone with the dialog
     const TStringList want{tmp.File("a.wav"), tmp.File("c d.wav")};
     EXPECT_EQ(d.Files(), want);
     EXPECT_EQ(d.FileName(), tmp.File("a.wav"));

@@ -176,3 +176,20 @@ TEST_F(VelmarFolder, LoadedReplacesStoredValuesAndValuesAreASnapshot)
     EXPECT_EQ(f->Personale(), Home() + "/Carte");
     EXPECT_EQ(f->Compagnia(), "");
 }
+
+TEST_F(VelmarFolder, PercorsoBreveWritesTheHomeFolderAsATilde)
+{
+    const std::string home = Home();
+    const std::pair<std::string, QString> rows[] = {
+        {home + "/Documenti/Musica", "~/Documenti/Musica"},
+        {home, "~"},
+        {home + "altro/Musica", QString::fromStdString(home + "altro/Musica")}, // a sibling, not inside
+        {"/srv/Musica", "/srv/Musica"},
+        {home + "/Br\xC3\xA0ni", QString::fromUtf8("~/Br\xC3\xA0ni")},
+    };
+    for (const auto& [path, shown] : rows)
+        EXPECT_EQ(PercorsoBreve(path), shown) << path;
+    // A home folder given with a trailing "/" is the same folder.
+    ::setenv("HOME", (home + "/").c_str(), 1);
+    EXPECT_EQ(PercorsoBreve(home + "/Musica"), "~/Musica");
+}
