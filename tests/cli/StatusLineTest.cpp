@@ -54,7 +54,7 @@ TEST(StatusLine, TextFitsEveryWidth)
     for (int columns = 1; columns <= 160; ++columns) {
         for (size_t n = 0; n <= running.size(); ++n) {
             const std::vector<std::pair<std::string, int>> some(running.begin(), running.begin() + n);
-            const std::string text = StatusText(3, 120, some, columns > 100 ? 4000 : -1, columns);
+            const std::string text = StatusText(3, 120, some, columns % 2 ? 4000 : -1, columns);
             EXPECT_LE(Columns(text), columns - 1) << columns << ": " << text;
             if (columns >= 20) {
                 EXPECT_EQ(text.rfind("[3/120]", 0), 0u) << text;
@@ -66,7 +66,6 @@ TEST(StatusLine, TextFitsEveryWidth)
             }
         }
     }
-    EXPECT_NE(StatusText(0, 1, {}, 4000, 80).find("1:06:40"), std::string::npos);
 }
 
 TEST(StatusLine, AnEightyColumnTerminalNeverScrolls)
