@@ -93,3 +93,31 @@ TEST(Process, ASignalRemovesTheTemporaryFilesAndKeepsEarlierOutputs)
         EXPECT_EQ(ReadBytes(out + "/a.ogg"), earlier);
     }
 }
+
+// Two runs converting different files of one name into one folder at once:
+// whichever renames last wins, and what stays is one whole stream.
+TEST(Process, TwoRunsOnOneOutputLeaveOneWholeFile)
+{
+    TempDir dir;
+    fs::create_directories(dir.File("p"));
+    fs::create_directories(dir.File("q"));
+    WriteBytes(dir.File("p/A.wav"), MakeWav16(Sine(44100 * 10, 44100, {440, 660}, 0.3), 2, 44100));
+    WriteBytes(dir.File("q/A.wav"), MakeWav16(Sine(44100 * 11, 44100, {550, 770}, 0.3), 2, 44100));
+    for (int round = 0; round < 3; ++round) {
+        SCOPED_TRACE(round);
+        const std::string out = dir.File("out" + std::to_string(round));
+        const pid_t p = StartCli(dir, {"--quiet", "-o", out, "p/A.wav"}, "p.txt");
+        const pid_t q = StartCli(dir, {"--quiet", "-o", out, "q/A.wav"}, "q.txt");
+        const int pCode = ExitCode(p), qCode = ExitCode(q);
+        // Both written, or one refused with its reason.
+        EXPECT_TRUE(pCode == 0 || qCode == 0);
+        EXPECT_TRUE(pCode == 0 || Text(dir.File("p.txt")).find("\"p/A.wav\": ") != std::string::npos);
+        EXPECT_TRUE(qCode == 0 || Text(dir.File("q.txt")).find("\"q/A.wav\": ") != std::string::npos);
+        EXPECT_EQ(Entries(out), std::vector<std::string>{"A.ogg"});
+        const OggPages pages = ScanOggPages(out + "/A.ogg");
+        EXPECT_TRUE(pages.ok && pages.lastIsEos);
+        EXPECT_EQ(std::count(pages.serials.begin(), pages.serials.end(), pages.serials.at(0)), pages.pages);
+        const DecodedOgg d = DecodeOgg(out + "/A.ogg");
+        EXPECT_TRUE(d.pcmTotal == 44100 * 10 || d.pcmTotal == 44100 * 11) << d.pcmTotal;
+    }
+}
