@@ -1,16 +1,16 @@
 #include "cli/FennickCli.h"
 
+#include "cli/StatusLine.h"
 #include "pipeline/VelmarBatch.h"
+#include "platform/Motivi.h"
 #include "platform/XdgDirs.h"
 #include "vorbis/VelmarVorbis.h"
 
 #include <algorithm>
 #include <atomic>
-#include <chrono>
-#include <condition_variable>
+#include <cctype>
 #include <filesystem>
-#include <map>
-#include <mutex>
+#include <numeric>
 #include <ostream>
 #include <thread>
 
@@ -22,7 +22,7 @@ const int Rates[] = {48000, 44100, 32000, 24000, 22050, 16000, 11025, 8000};
 
 bool ParseInt(const std::string& S, int& Value)
 {
-    if (S.empty() || S.size() > 9 || !std::all_of(S.begin(), S.end(), ::isdigit))
+    if (S.empty() || S.size() > 9 || !std::all_of(S.begin(), S.end(), [](char c) { return c >= '0' && c <= '9'; }))
         return false;
     Value = std::stoi(S);
     return true;
@@ -34,88 +34,75 @@ std::string BaseName(const std::string& Path)
     return slash == std::string::npos ? Path : Path.substr(slash + 1);
 }
 
-// Progress of the running files on one terminal line.
-class TProgressLine {
-public:
-    TProgressLine(std::ostream& Err, bool Enabled) : FErr(Err), FEnabled(Enabled) {}
+std::string Quoted(const std::string& Path) { return "\"" + Path + "\""; }
 
-    void Set(const std::string& File, int Percent)
-    {
-        std::lock_guard<std::mutex> lock(FLock);
-        FRunning[File] = Percent;
-        Draw(false);
-    }
-    void Remove(const std::string& File)
-    {
-        std::lock_guard<std::mutex> lock(FLock);
-        FRunning.erase(File);
-        Draw(true);
-    }
-    // Writes a whole line (an error) without tearing the progress line.
-    void Line(const std::string& Text)
-    {
-        std::lock_guard<std::mutex> lock(FLock);
-        Clear();
-        FErr << Text << '\n';
-        FErr.flush();
-        Draw(true);
-    }
-    void Finish()
-    {
-        std::lock_guard<std::mutex> lock(FLock);
-        Clear();
-    }
+bool IsWav(const std::filesystem::path& Name)
+{
+    std::string n = Name.string();
+    if (n.size() <= 4)
+        return false;
+    std::transform(n.end() - 4, n.end(), n.end() - 4, [](unsigned char c) { return char(std::tolower(c)); });
+    return n.ends_with(".wav");
+}
 
-private:
-    void Clear()
-    {
-        if (FEnabled && FWidth > 0)
-            FErr << '\r' << std::string(FWidth, ' ') << '\r';
-        FWidth = 0;
+// Folder's .wav files, in name order, into Into (their folders below it).
+void Walk(const std::filesystem::path& Folder, const std::filesystem::path& Into, std::vector<TJob>& Jobs,
+          std::vector<std::string>& Errors)
+{
+    namespace fs = std::filesystem;
+    std::vector<fs::directory_entry> entries;
+    std::error_code ec;
+    for (fs::directory_iterator it(Folder, ec), end; !ec && it != end; it.increment(ec))
+        entries.push_back(*it);
+    if (ec)
+        Errors.push_back(Quoted(Folder.string()) + ": " +
+                         TestoMotivo(TMotivo::CartellaIllegibile, TestoErrno(ec.value())));
+    std::sort(entries.begin(), entries.end(), [](const fs::directory_entry& a, const fs::directory_entry& b) {
+        return a.path().filename() < b.path().filename();
+    });
+    for (const fs::directory_entry& e : entries) {
+        const fs::path name = e.path().filename();
+        if (e.is_directory(ec) && !e.is_symlink(ec))
+            Walk(e.path(), Into / name, Jobs, Errors);
+        else if (IsWav(name) && e.is_regular_file(ec))
+            Jobs.push_back({e.path().string(), Into.string()});
     }
-    void Draw(bool Force)
-    {
-        if (!FEnabled)
-            return;
-        auto now = std::chrono::steady_clock::now();
-        if (!Force && now - FLast < std::chrono::milliseconds(100))
-            return;
-        FLast = now;
-        std::string text;
-        for (auto& [file, pct] : FRunning)
-            text += (text.empty() ? "" : "  ") + BaseName(file) + " " + std::to_string(std::max(pct, 0)) + "%";
-        if (text.size() > 150)
-            text = text.substr(0, 147) + "...";
-        Clear();
-        FErr << text;
-        FErr.flush();
-        FWidth = text.size();
-    }
+}
 
-    std::ostream& FErr;
-    bool FEnabled;
-    std::mutex FLock;
-    std::map<std::string, int> FRunning;
-    std::chrono::steady_clock::time_point FLast{};
-    size_t FWidth = 0;
-};
+std::string Counted(size_t N, const char* One, const char* Many)
+{
+    return std::to_string(N) + " " + (N == 1 ? One : Many);
+}
+
+int64_t FileSize(const std::string& Path)
+{
+    std::error_code ec;
+    const auto size = std::filesystem::file_size(Path, ec);
+    return ec ? 0 : static_cast<int64_t>(size);
+}
 
 } // namespace
 
 std::string UsageText()
 {
-    return "Uso: fennick-cli [-q 1..9] [-r FREQUENZA] [-o CARTELLA] [-j PROCESSI]\n"
-           "                  [--ricampionamento alta|veloce] [--quiet] FILE...\n"
+    return "Uso: fennick-cli [OPZIONI] FILE|CARTELLA...\n"
            "Converte file Audio Wave (.wav) in file Ogg Vorbis.\n"
            "\n"
            "  -q N          qualità della codifica, da 1 a 9 (predefinita 4)\n"
            "  -r FREQUENZA  velocità del campione in uscita: 48000, 44100, 32000, 24000,\n"
            "                22050, 16000, 11025 o 8000 Hz (predefinita 44100)\n"
            "  -o CARTELLA   cartella dei file creati (predefinita: Documenti/Musica)\n"
+           "  -R, --ricorsivo\n"
+           "                converte i file .wav delle cartelle indicate e delle loro\n"
+           "                sottocartelle, ricreandone la struttura nella cartella dei file creati\n"
            "  -j PROCESSI   file codificati insieme (predefinito: numero di processori)\n"
            "  --ricampionamento alta|veloce\n"
            "                filtro di alta qualità (predefinito) o conversione veloce\n"
-           "  --quiet       nessuna indicazione di avanzamento\n"
+           "  --salta-esistenti\n"
+           "                salta i file già convertiti (il file .ogg esiste e non è più\n"
+           "                vecchio del file .wav): ripetere il comando riprende il lavoro\n"
+           "  --nessun-tag  non riporta titolo, artista, album... del file .wav\n"
+           "  --quiet       nessuna indicazione di avanzamento né riepilogo\n"
            "  -h, --help    mostra questo aiuto\n"
            "  --version     mostra la versione\n";
 }
@@ -139,6 +126,12 @@ bool ParseOptions(const std::vector<std::string>& Args, TOptions& O, std::string
             O.Version = true;
         } else if (a == "--quiet") {
             O.Quiet = true;
+        } else if (a == "-R" || a == "--ricorsivo") {
+            O.Recursive = true;
+        } else if (a == "--salta-esistenti") {
+            O.SkipExisting = true;
+        } else if (a == "--nessun-tag") {
+            O.CarryTags = false;
         } else if (a == "-q") {
             if (!value(v))
                 return false;
@@ -192,46 +185,137 @@ bool ParseOptions(const std::vector<std::string>& Args, TOptions& O, std::string
     return true;
 }
 
-int RunBatch(const TOptions& O, std::ostream& Err, bool ShowProgress)
+std::vector<TJob> ListJobs(const TOptions& O, const std::string& OutDir, std::vector<std::string>& Errors,
+                           std::vector<std::string>& Warnings)
+{
+    namespace fs = std::filesystem;
+    std::vector<TJob> jobs;
+    for (const std::string& arg : O.Files) {
+        std::error_code ec;
+        if (!fs::is_directory(arg, ec)) {
+            jobs.push_back({arg, OutDir});
+            continue;
+        }
+        if (!O.Recursive) {
+            Errors.push_back("impossibile codificare " + Quoted(arg) + ": " +
+                             TestoMotivo(TMotivo::CartellaSenzaRicorsivo));
+            continue;
+        }
+        // "Archivio/" and "Archivio" alike; "." and ".." have no name of their own.
+        fs::path name = fs::path(arg).lexically_normal();
+        if (!name.has_filename())
+            name = name.parent_path();
+        name = name.filename();
+        if (name == "." || name == "..")
+            name.clear();
+        const size_t before = jobs.size();
+        Walk(arg, name.empty() ? fs::path(OutDir) : fs::path(OutDir) / name, jobs, Errors);
+        if (jobs.size() == before)
+            Warnings.push_back(Quoted(arg) + " " + TestoMotivo(TMotivo::SenzaWav));
+    }
+    return jobs;
+}
+
+void TInterruption::Interrupt(int Signal)
+{
+    std::lock_guard<std::mutex> lock(FLock);
+    if (FSignal != 0)
+        return;
+    FSignal = Signal;
+    if (FStop)
+        FStop();
+}
+
+int TInterruption::Signal() const
+{
+    std::lock_guard<std::mutex> lock(FLock);
+    return FSignal;
+}
+
+void TInterruption::Attach(std::function<void()> Stop)
+{
+    std::lock_guard<std::mutex> lock(FLock);
+    FStop = std::move(Stop);
+    if (FSignal != 0 && FStop)
+        FStop();
+}
+
+void TInterruption::Detach()
+{
+    std::lock_guard<std::mutex> lock(FLock);
+    FStop = nullptr;
+}
+
+int RunBatch(const TOptions& O, std::ostream& Out, std::ostream& Err, const std::function<int()>& TerminalWidth,
+             TInterruption* Interruption)
 {
     LoadCodecLibraries();
     const std::string outDir = O.OutputDir.empty() ? XdgUserDir("DOCUMENTS") + "/Musica" : O.OutputDir;
-    TProgressLine progress(Err, ShowProgress && !O.Quiet);
-    if (!ForceDirectories(outDir)) {
-        progress.Line("fennick-cli: impossibile creare la cartella \"" + outDir + "\"");
-        return 1;
-    }
+    std::vector<std::string> listErrors, listWarnings;
+    const std::vector<TJob> jobs = ListJobs(O, outDir, listErrors, listWarnings);
+    std::vector<int64_t> work;
+    for (const TJob& j : jobs)
+        work.push_back(FileSize(j.Input));
+    TStatusLine status(Err, O.Quiet ? std::function<int()>() : TerminalWidth, jobs.size(),
+                       std::accumulate(work.begin(), work.end(), int64_t(0)));
+    for (const std::string& e : listErrors)
+        status.Line("fennick-cli: " + e);
+    for (const std::string& w : listWarnings)
+        status.Line("fennick-cli: attenzione: " + w);
 
     TEncodeSettings settings;
     settings.Compression = static_cast<float>(O.Quality) / 10.0f;
     settings.OutSampleRate = O.Rate;
     settings.HighQualityResampling = O.HighQualityResampling;
-    std::atomic<bool> anyFailed{false};
+    settings.CarryTags = O.CarryTags;
+    settings.SkipUpToDate = O.SkipExisting;
+    std::atomic<size_t> encoded{0}, skipped{0}, failed{listErrors.size()};
     TVelmarBatch::TEvents events;
-    events.OnProgress = [&](size_t i, int Percent) { progress.Set(O.Files[i], Percent); };
+    events.OnStart = [&](size_t i) { status.Started(i, BaseName(jobs[i].Input), work[i]); };
+    events.OnProgress = [&](size_t i, int Percent) { status.Progress(i, Percent); };
     events.OnEnd = [&](size_t i, TEncodeResult& r) {
-        const std::string& in = O.Files[i];
-        progress.Remove(in);
+        const std::string& in = jobs[i].Input;
+        const bool worked = r.Outcome != TEncodeOutcome::Skipped && r.Outcome != TEncodeOutcome::Discarded;
+        status.Ended(i, worked);
+        if (r.Outcome == TEncodeOutcome::Skipped)
+            ++skipped;
         if (r.Outcome == TEncodeOutcome::Failed) {
-            anyFailed = true;
-            progress.Line("fennick-cli: impossibile codificare \"" + in + "\": " + r.Reason);
-            return;
+            ++failed;
+            status.Line("fennick-cli: impossibile codificare " + Quoted(in) + ": " + r.Reason);
         }
+        if (r.Outcome != TEncodeOutcome::Done && r.Outcome != TEncodeOutcome::Stopped)
+            return;
         for (const std::string& w : r.Warnings)
-            progress.Line("fennick-cli: attenzione: \"" + in + "\" " + w);
-        if (!r.Tagged)
-            anyFailed = true;
+            status.Line("fennick-cli: attenzione: " + Quoted(in) + " " + w);
+        ++(r.Tagged ? encoded : failed);
     };
-    unsigned jobs = O.Jobs > 0 ? unsigned(O.Jobs) : std::max(1u, std::thread::hardware_concurrency());
-    {
-        TVelmarBatch batch(settings, std::min<unsigned>(jobs, static_cast<unsigned>(O.Files.size())), false, events);
-        for (const std::string& f : O.Files)
-            batch.Add(f, outDir);
+    if (!jobs.empty()) {
+        unsigned n = O.Jobs > 0 ? unsigned(O.Jobs) : std::max(1u, std::thread::hardware_concurrency());
+        TVelmarBatch batch(settings, std::min<unsigned>(n, static_cast<unsigned>(jobs.size())), false, events);
+        struct TAttached {
+            TInterruption* I;
+            ~TAttached()
+            {
+                if (I)
+                    I->Detach();
+            }
+        } attached{Interruption};
+        if (Interruption)
+            Interruption->Attach([&batch] { batch.StopAll(TStopMode::Discard); });
+        for (const TJob& j : jobs)
+            batch.Add(j.Input, j.Folder);
         batch.Close();
         batch.Wait();
     }
-    progress.Finish();
-    return anyFailed ? 1 : 0;
+    status.Finish();
+    if (const int signal = Interruption ? Interruption->Signal() : 0) {
+        Err << "fennick-cli: " << TestoMotivo(TMotivo::Interrotto) << std::endl;
+        return 128 + signal;
+    }
+    if (!O.Quiet)
+        Out << Counted(encoded, "file codificato", "file codificati") << ", " << Counted(skipped, "saltato", "saltati")
+            << ", " << Counted(failed, "errore", "errori") << " → " << outDir << std::endl;
+    return failed > 0 ? 1 : 0;
 }
 
 } // namespace velmar::cli

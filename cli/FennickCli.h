@@ -3,6 +3,7 @@
 
 #include <functional>
 #include <iosfwd>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -14,6 +15,9 @@ struct TOptions {
     std::string OutputDir;       // empty: documents folder + "/Musica"
     int Jobs = 0;                // 0: number of CPUs
     bool HighQualityResampling = true; // --ricampionamento alta|veloce
+    bool Recursive = false;      // -R: folders are searched for .wav files
+    bool SkipExisting = false;   // --salta-esistenti
+    bool CarryTags = true;       // --nessun-tag: false
     bool Quiet = false;
     bool Help = false;
     bool Version = false;
@@ -25,8 +29,49 @@ struct TOptions {
 bool ParseOptions(const std::vector<std::string>& Args, TOptions& Options, std::string& Error);
 std::string UsageText();
 
-// Encodes every file; failures are written to Err one line each. Progress
-// goes to Err when Progress is set. Returns the process exit code (0 or 1).
-int RunBatch(const TOptions& Options, std::ostream& Err, bool Progress);
+// One file of a batch: the input and the folder its output goes to.
+struct TJob {
+    std::string Input;
+    std::string Folder;
+    bool operator==(const TJob&) const = default;
+};
+
+// The files the arguments name, in their order. A file goes into OutDir.
+// With Recursive, a folder's files whose names end in ".wav" (any case) are
+// taken in name order, folder by folder, each into OutDir + the folder's
+// own name + its path under that folder ("Archivio/A/1.wav" into
+// OutDir/Archivio/A); "." and "/" add no name. Links to folders are not
+// followed (no loops). A folder without Recursive, or one that cannot be
+// read, is one Italian line in Errors naming it; a folder without .wav
+// files one in Warnings.
+std::vector<TJob> ListJobs(const TOptions& Options, const std::string& OutDir, std::vector<std::string>& Errors,
+                           std::vector<std::string>& Warnings);
+
+// Asks a running RunBatch to end, from any thread (a signal's): what runs is
+// discarded, nothing is left behind, and RunBatch returns 128 + Signal.
+// The first request wins; one made before RunBatch starts still counts.
+class TInterruption {
+public:
+    void Interrupt(int Signal);
+    int Signal() const;
+    // RunBatch's: how to stop its batch (called at once when already
+    // interrupted); Detach waits for a stop under way.
+    void Attach(std::function<void()> Stop);
+    void Detach();
+
+private:
+    mutable std::mutex FLock;
+    int FSignal = 0;
+    std::function<void()> FStop;
+};
+
+// Encodes every file. Out gets the closing line ("N file codificati, ..."),
+// unless Quiet; Err one line per failure or warning. With TerminalWidth
+// (Err is a terminal of that many columns, asked at every redraw) and not
+// Quiet, Err also shows one status line rewritten in place, never wider
+// than the terminal. Returns the exit code: 0, 1 when any file failed,
+// 128 + the signal when interrupted (after printing "interrotto").
+int RunBatch(const TOptions& Options, std::ostream& Out, std::ostream& Err,
+             const std::function<int()>& TerminalWidth = {}, TInterruption* Interruption = nullptr);
 
 } // namespace velmar::cli

@@ -1,16 +1,21 @@
 #include "cli/FennickCli.h"
+#include "cli/SignalWatch.h"
 #include "platform/Version.h"
 
 #include <iostream>
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 int main(int argc, char** argv)
 {
     using namespace velmar::cli;
+    TInterruption interruption;
+    // Before any other thread, so that every one of them leaves the signals to the watch.
+    TSignalWatch signals([&interruption](int Signal) { interruption.Interrupt(Signal); });
     TOptions options;
     std::string error;
     if (!ParseOptions(std::vector<std::string>(argv + 1, argv + argc), options, error)) {
-        std::cerr << "fennick-cli: " << error << "\n\n" << UsageText();
+        std::cerr << "fennick-cli: " << error << "\nUsa --help per l'aiuto.\n";
         return 2;
     }
     if (options.Version) {
@@ -21,5 +26,11 @@ int main(int argc, char** argv)
         std::cout << UsageText();
         return 0;
     }
-    return RunBatch(options, std::cerr, ::isatty(STDERR_FILENO) != 0);
+    std::function<int()> width;
+    if (::isatty(STDERR_FILENO))
+        width = [] {
+            winsize size{};
+            return ::ioctl(STDERR_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 0 ? int(size.ws_col) : 80;
+        };
+    return RunBatch(options, std::cout, std::cerr, width, &interruption);
 }

@@ -88,6 +88,36 @@ std::string Seconds(int64_t Frames, int Rate)
     return s;
 }
 
+// An output that exists and was written no earlier than its input changed.
+bool UpToDate(const std::string& Input, const std::string& Output)
+{
+    namespace fs = std::filesystem;
+    std::error_code ec;
+    if (!fs::is_regular_file(Output, ec))
+        return false;
+    const auto out = fs::last_write_time(Output, ec);
+    if (ec)
+        return false;
+    const auto in = fs::last_write_time(Input, ec);
+    return !ec && out >= in;
+}
+
+// Creates Output's folder with its parents; the reason, naming the folder, when it cannot.
+std::string MakeFolderFor(const std::string& Output)
+{
+    namespace fs = std::filesystem;
+    const fs::path folder = fs::path(Output).parent_path();
+    if (folder.empty())
+        return {};
+    std::error_code ec, exists;
+    fs::create_directories(folder, ec);
+    if (fs::is_directory(folder, exists))
+        return {};
+    if (!ec)
+        ec = std::make_error_code(std::errc::file_exists);
+    return Quoted(folder.string()) + ": " + TestoMotivo(TMotivo::CartellaImpossibile, TestoErrno(ec.value()));
+}
+
 std::vector<std::string> WarningsFor(const TWaveDescription& D)
 {
     std::vector<std::string> w;
@@ -194,10 +224,17 @@ TEncodeResult EncodeToPart(const std::string& Input, const std::string& Output, 
             r.Outcome = Control->Mode() == TStopMode::Discard ? TEncodeOutcome::Discarded : TEncodeOutcome::Stopped;
             return r;
         }
+        if (Settings.SkipUpToDate && UpToDate(Input, Output)) {
+            r.Outcome = TEncodeOutcome::Skipped;
+            return r;
+        }
         TEncodeRun run(Input, Output, Settings);
         const TWaveDescription description = run.Wave->Description();
         if (Settings.CarryTags)
             run.Vorbis->SetComments(description.Tags);
+        r.Reason = MakeFolderFor(Output);
+        if (!r.Reason.empty())
+            return r;
         if (!run.Run(Control, OnProgress)) {
             r.Reason = run.Failure;
             return r;

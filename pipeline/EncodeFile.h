@@ -24,6 +24,7 @@ struct TEncodeSettings {
     bool HighQualityResampling = true; // libsoxr; false: the fast kernel
     std::string Comment = CommentoFennick; // written as COMMENT once the file is complete
     bool CarryTags = true;             // the source's title, artist, ... into the stream
+    bool SkipUpToDate = false;         // an output not older than its input is kept (Skipped)
 };
 
 // How a run is asked to end before its input does.
@@ -39,6 +40,7 @@ enum class TEncodeOutcome {
     Stopped,  // ended on request, the part written kept (KeepTagged / KeepUntagged)
     Discarded,// ended on request, nothing written
     Failed,   // Reason says why; nothing written, an earlier file is untouched
+    Skipped,  // SkipUpToDate and the output is not older than the input: nothing written
 };
 
 struct TEncodeResult {
@@ -83,8 +85,10 @@ TEncodeResult EncodeFile(const std::string& Input, const std::string& Output, co
 // Blocks the calling thread (never call it on a GUI thread): the audio work
 // runs on an encoder thread of its own, which also calls OnProgress
 // (percent of the input, when it changes). Never raises: every failure is
-// in the result, and a failed or discarded file leaves nothing behind. The
-// codec libraries must be loaded (LoadCodecLibraries). Control may be null.
+// in the result, and a failed or discarded file leaves nothing behind.
+// Output's folder (with its parents) is created once the input's header has
+// been read, so an input that cannot be read creates no folder. The codec
+// libraries must be loaded (LoadCodecLibraries). Control may be null.
 TEncodeResult EncodeToPart(const std::string& Input, const std::string& Output, const TEncodeSettings& Settings,
                            TEncodeControl* Control = nullptr,
                            const std::function<void(int Percent)>& OnProgress = {});

@@ -94,7 +94,7 @@ void TVelmarBatch::Work()
         });
         if (!FHold)
             CommitPart(r);
-        if (!item->Renamed.empty() && r.Outcome != TEncodeOutcome::Failed && r.Outcome != TEncodeOutcome::Discarded)
+        if (!item->Renamed.empty() && (r.Outcome == TEncodeOutcome::Done || r.Outcome == TEncodeOutcome::Stopped))
             r.Warnings.insert(r.Warnings.begin(),
                               TestoMotivo(TMotivo::UscitaDoppia, "\"" + r.Output.substr(r.Output.rfind('/') + 1) + "\""));
         if (FEvents.OnEnd)

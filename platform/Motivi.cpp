@@ -27,6 +27,7 @@ const TRiga Tabella[] = {
     {TMotivo::TroppiFileAperti, "troppi file aperti"},
     {TMotivo::FileTroppoGrande, "il file è troppo grande"},
     {TMotivo::ErroreDisco, "errore di lettura o scrittura sul disco"},
+    {TMotivo::EsisteGia, "esiste già un file con questo nome"},
     {TMotivo::ErroreSistema, "errore del sistema (codice %s)"},
     {TMotivo::AperturaImpossibile, "impossibile aprire il file: %s"},
     {TMotivo::LetturaImpossibile, "impossibile leggere il file: %s"},
@@ -34,6 +35,7 @@ const TRiga Tabella[] = {
     {TMotivo::CreazioneImpossibile, "impossibile creare il file: %s"},
     {TMotivo::RinominaImpossibile, "impossibile rinominare il file: %s"},
     {TMotivo::CartellaImpossibile, "impossibile creare la cartella: %s"},
+    {TMotivo::CartellaIllegibile, "impossibile leggere la cartella: %s"},
     {TMotivo::FileCambiato, "il file è cambiato durante la lettura"},
     {TMotivo::FineInattesa, "il file finisce prima del previsto"},
     {TMotivo::NonWave, "non è un file WAVE"},
@@ -46,6 +48,7 @@ const TRiga Tabella[] = {
     {TMotivo::AmpiezzaNonSupportata, "ampiezza dei campioni non supportata: %s bit"},
     {TMotivo::EstensibileDanneggiato, "intestazione WAVE_FORMAT_EXTENSIBLE danneggiata o sconosciuta"},
     {TMotivo::Troncato, "è troncato: %s"},
+    {TMotivo::SenzaWav, "non contiene file .wav"},
     {TMotivo::LibreriaMancante, "manca la libreria %s"},
     {TMotivo::CodificatoreRifiuta, "il codificatore Vorbis non accetta %s"},
     {TMotivo::RicampionamentoImpossibile, "impossibile ricampionare %s"},
@@ -56,6 +59,7 @@ const TRiga Tabella[] = {
     {TMotivo::CommentoImpossibile, "è senza il commento: %s"},
     {TMotivo::IntestazioneBloccata, "l'intestazione del file non si può riscrivere"},
     {TMotivo::Interrotto, "interrotto"},
+    {TMotivo::CartellaSenzaRicorsivo, "è una cartella (-R, --ricorsivo, converte i file che contiene)"},
     {TMotivo::MemoriaEsaurita, "memoria insufficiente"},
     {TMotivo::ErroreInterno, "errore interno: %s"},
 };
@@ -80,6 +84,7 @@ TMotivo MotivoErrno(int Errno)
 {
     switch (Errno) {
     case ENOENT: return TMotivo::FileInesistente;
+    case EEXIST: return TMotivo::EsisteGia;
     case EACCES:
     case EPERM: return TMotivo::PermessoNegato;
     case ENOSPC: return TMotivo::DiscoPieno;

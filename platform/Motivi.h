@@ -21,6 +21,7 @@ enum class TMotivo {
     TroppiFileAperti,
     FileTroppoGrande,
     ErroreDisco,
+    EsisteGia,
     ErroreSistema,      // Dettaglio: the errno value
     // What could not be done with a file (Dettaglio: the cause).
     AperturaImpossibile,
@@ -29,6 +30,7 @@ enum class TMotivo {
     CreazioneImpossibile,
     RinominaImpossibile,
     CartellaImpossibile,
+    CartellaIllegibile,
     FileCambiato,
     FineInattesa,
     // The WAVE file's contents.
@@ -44,6 +46,7 @@ enum class TMotivo {
     // Warnings about a file that was encoded: they follow its quoted name
     // ("\"x.wav\" è troncato: ...").
     Troncato,              // Dettaglio: "5,0 s dei 20,0 s dichiarati"
+    SenzaWav,              // a folder with no .wav file in it
     // Encoding and checking.
     LibreriaMancante,      // Dettaglio: the library's file name
     CodificatoreRifiuta,   // Dettaglio: channels, rate and quality
@@ -55,6 +58,7 @@ enum class TMotivo {
     CommentoImpossibile,   // a warning; Dettaglio: why
     IntestazioneBloccata,
     Interrotto,
+    CartellaSenzaRicorsivo, // a folder given where a file is expected, without -R
     MemoriaEsaurita,
     ErroreInterno,         // Dettaglio: what the program found
 };

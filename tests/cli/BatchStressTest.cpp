@@ -37,8 +37,8 @@ TEST(BatchStress, FiveHundredFilesLeaveNoDescriptorOpen)
         o.Files.push_back(name);
     }
     const int before = OpenDescriptors();
-    std::ostringstream err;
-    EXPECT_EQ(velmar::cli::RunBatch(o, err, false), 1);
+    std::ostringstream out, err;
+    EXPECT_EQ(velmar::cli::RunBatch(o, out, err), 1);
     EXPECT_EQ(OpenDescriptors(), before);
     const std::string lines = err.str();
     EXPECT_EQ(std::count(lines.begin(), lines.end(), '\n'), 10) << lines;

@@ -15,21 +15,27 @@ namespace {
 
 struct Result {
     int code = -1;
-    std::string err;
+    std::string out, err;
 };
 
-// Runs fennick-cli with HOME in Dir and returns its exit code and stderr.
+std::string Text(const std::string& File)
+{
+    auto bytes = ReadBytes(File);
+    return std::string(bytes.begin(), bytes.end());
+}
+
+// Runs fennick-cli with HOME in Dir and returns its exit code, stdout and stderr.
 Result RunCli(const TempDir& Dir, const std::string& Args)
 {
-    const std::string errFile = Dir.File("stderr.txt");
+    const std::string errFile = Dir.File("stderr.txt"), outFile = Dir.File("stdout.txt");
     const std::string cmd = "cd '" + Dir.Path() + "' && HOME='" + Dir.Path() + "' XDG_CONFIG_HOME='" +
                             Dir.Path() + "/.config' " FENNICK_CLI_PATH " " + Args + " 2>'" + errFile +
-                            "' >/dev/null";
+                            "' >'" + outFile + "'";
     Result r;
     int status = std::system(cmd.c_str());
     r.code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    auto bytes = ReadBytes(errFile);
-    r.err.assign(bytes.begin(), bytes.end());
+    r.out = Text(outFile);
+    r.err = Text(errFile);
     return r;
 }
 
@@ -58,9 +64,11 @@ TEST(FennickCli, OptionsAreCheckedWithItalianMessages)
         {{"--bogus", "a.wav"}, false, "opzione sconosciuta"},
         {{}, false, "nessun file"},
         {{"--help"}, true, ""},
-        {{"--version"}, true, ""},
         {{"--ricampionamento", "veloce", "a.wav"}, true, ""},
         {{"--ricampionamento", "lenta", "a.wav"}, false, "ricampionamento non valido"},
+        {{"-j", "\xd9\xa3", "a.wav"}, false, "numero di processi"}, // an Arabic-Indic three
+        {{"--version"}, true, ""},
+        {{"-R", "--ricorsivo", "--salta-esistenti", "--nessun-tag", "cartella"}, true, ""},
     };
     for (const Case& k : cases) {
         TOptions o;
@@ -87,9 +95,13 @@ TEST(FennickCli, ExitCodesAndOneLinePerFailure)
     WriteBytes(dir.File("good.wav"), MakeWav16(Sine(8000, 8000, {440}), 1, 8000));
     WriteBytes(dir.File("bad.wav"), std::vector<uint8_t>(100, 'z'));
 
+    // Nothing written, no folder made.
+    EXPECT_EQ(RunCli(dir, "--quiet missing.wav").code, 1);
+    EXPECT_FALSE(FileExists(dir.File("Musica")));
+
     Result ok = RunCli(dir, "--quiet good.wav");
     EXPECT_EQ(ok.code, 0) << ok.err;
-    EXPECT_EQ(ok.err, "");
+    EXPECT_EQ(ok.err + ok.out, "");
     // The default folder: the documents folder (here the home folder) + Musica.
     DecodedOgg d = DecodeOgg(dir.File("Musica/good.ogg"));
     EXPECT_TRUE(d.ok);
@@ -100,13 +112,14 @@ TEST(FennickCli, ExitCodesAndOneLinePerFailure)
     EXPECT_EQ(Lines(mixed.err), 2) << mixed.err;
     EXPECT_NE(mixed.err.find("\"missing.wav\""), std::string::npos) << mixed.err;
     EXPECT_NE(mixed.err.find("\"bad.wav\": non è un file WAVE"), std::string::npos) << mixed.err;
+    EXPECT_EQ(mixed.out, "1 file codificato, 0 saltati, 2 errori → out\n");
     EXPECT_TRUE(DecodeOgg(dir.File("out/good.ogg")).ok); // the others are encoded
     EXPECT_FALSE(FileExists(dir.File("out/bad.ogg")));
     EXPECT_FALSE(FileExists(dir.File("out/missing.ogg")));
 
     Result usage = RunCli(dir, "-q 12 good.wav");
     EXPECT_EQ(usage.code, 2);
-    EXPECT_NE(usage.err.find("Uso: fennick-cli"), std::string::npos);
+    EXPECT_EQ(usage.err, "fennick-cli: qualità non valida: 12 (da 1 a 9)\nUsa --help per l'aiuto.\n");
     EXPECT_EQ(RunCli(dir, "--help").code, 0);
 }
 

@@ -6,6 +6,9 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <filesystem>
+
 #include <dirent.h>
 
 using namespace velmar;
@@ -69,6 +72,8 @@ TEST(EncodeFile, EachEndLeavesWhatItPromises)
         TEncodeOutcome outcome;
         bool outputReplaced;
         bool tagged;
+        bool skipUpToDate = false;
+        bool earlierIsOld = false; // the earlier output an hour older than the input
     };
     const Case cases[] = {
         {"to the end", TStopMode::None, true, TEncodeOutcome::Done, true, true},
@@ -76,6 +81,8 @@ TEST(EncodeFile, EachEndLeavesWhatItPromises)
         {"cancelled, shown", TStopMode::KeepUntagged, true, TEncodeOutcome::Stopped, true, false},
         {"cancelled, in the background", TStopMode::Discard, true, TEncodeOutcome::Discarded, false, false},
         {"missing input", TStopMode::None, false, TEncodeOutcome::Failed, false, false},
+        {"output up to date", TStopMode::None, true, TEncodeOutcome::Skipped, false, false, true},
+        {"output out of date", TStopMode::None, true, TEncodeOutcome::Done, true, true, true, true},
     };
     const std::vector<uint8_t> earlier = {'e', 'a', 'r', 'l', 'i', 'e', 'r'};
     for (const Case& k : cases) {
@@ -86,9 +93,12 @@ TEST(EncodeFile, EachEndLeavesWhatItPromises)
         if (k.goodInput)
             WriteBytes(in, MakeWav16(Sine(44100 * 20, 44100, {440, 660}, 0.3), 2, 44100));
         WriteBytes(out, earlier);
+        if (k.earlierIsOld)
+            std::filesystem::last_write_time(out, std::filesystem::last_write_time(in) - std::chrono::hours(1));
         TEncodeControl control;
         TEncodeSettings settings;
         settings.OutSampleRate = 22050;
+        settings.SkipUpToDate = k.skipUpToDate;
         const TEncodeResult r = EncodeFile(in, out, settings, &control, [&](int Percent) {
             if (Percent > 0 && k.stop != TStopMode::None)
                 control.Stop(k.stop);
@@ -109,6 +119,42 @@ TEST(EncodeFile, EachEndLeavesWhatItPromises)
             EXPECT_EQ(d.pcmTotal, 22050 * 20);
         else
             EXPECT_LT(d.pcmTotal, 22050 * 20);
+    }
+}
+
+// The output's folder is made only once the input has been read, and one
+// that cannot be made is a reason naming it.
+TEST(EncodeFile, TheOutputFolderIsMadeOnlyForAReadableInput)
+{
+    LoadCodecLibraries();
+    enum TInput { None, Wave, Garbage };
+    struct Case {
+        const char* name;
+        TInput input;
+        bool blocked; // a file where the folder should go
+        const char* reason;
+    };
+    const Case cases[] = {
+        {"readable", Wave, false, nullptr},
+        {"missing input", None, false, "il file non esiste"},
+        {"not a WAVE file", Garbage, false, ""},
+        {"a file in the way", Wave, true, "/out/sub\": impossibile creare la cartella: "},
+    };
+    for (const Case& k : cases) {
+        SCOPED_TRACE(k.name);
+        TempDir dir;
+        if (k.input != None)
+            WriteBytes(dir.File("a.wav"), k.input == Wave ? MakeWav16(Sine(800, 8000, {440}), 1, 8000)
+                                                          : std::vector<uint8_t>(100, 'z'));
+        if (k.blocked)
+            WriteBytes(dir.File("out"), {'x'});
+        const TEncodeResult r = EncodeFile(dir.File("a.wav"), dir.File("out/sub/a.ogg"), TEncodeSettings());
+        EXPECT_EQ(r.Outcome, k.reason ? TEncodeOutcome::Failed : TEncodeOutcome::Done) << r.Reason;
+        if (k.reason) {
+            EXPECT_NE(r.Reason.find(k.reason), std::string::npos) << r.Reason;
+        }
+        EXPECT_EQ(FileExists(dir.File("out/sub")), !k.reason);
+        EXPECT_EQ(FileExists(dir.File("out")), !k.reason || k.blocked);
     }
 }
 
