@@ -102,6 +102,7 @@ std::string UsageText()
            "                salta i file già convertiti (il file .ogg esiste e non è più\n"
            "                vecchio del file .wav): ripetere il comando riprende il lavoro\n"
            "  --nessun-tag  non riporta titolo, artista, album... del file .wav\n"
+           "  --verifica    rilegge ogni file prodotto e ne controlla canali e durata\n"
            "  --quiet       nessuna indicazione di avanzamento né riepilogo\n"
            "  -h, --help    mostra questo aiuto\n"
            "  --version     mostra la versione\n";
@@ -132,6 +133,8 @@ bool ParseOptions(const std::vector<std::string>& Args, TOptions& O, std::string
             O.SkipExisting = true;
         } else if (a == "--nessun-tag") {
             O.CarryTags = false;
+        } else if (a == "--verifica") {
+            O.Verify = true;
         } else if (a == "-q") {
             if (!value(v))
                 return false;
@@ -268,6 +271,7 @@ int RunBatch(const TOptions& O, std::ostream& Out, std::ostream& Err, const std:
     settings.OutSampleRate = O.Rate;
     settings.HighQualityResampling = O.HighQualityResampling;
     settings.CarryTags = O.CarryTags;
+    settings.Verify = O.Verify;
     settings.SkipUpToDate = O.SkipExisting;
     std::atomic<size_t> encoded{0}, skipped{0}, failed{listErrors.size()};
     TVelmarBatch::TEvents events;

@@ -18,6 +18,7 @@ struct TOptions {
     bool Recursive = false;      // -R: folders are searched for .wav files
     bool SkipExisting = false;   // --salta-esistenti
     bool CarryTags = true;       // --nessun-tag: false
+    bool Verify = false;         // --verifica
     bool Quiet = false;
     bool Help = false;
     bool Version = false;

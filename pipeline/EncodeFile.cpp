@@ -3,6 +3,7 @@
 #include "sources/VelmarConverters.h"
 #include "sources/VelmarWave.h"
 #include "vorbis/VelmarOggVorbis.h"
+#include "vorbis/VelmarVerify.h"
 #include "vorbis/VelmarVorbis.h"
 
 #include <cerrno>
@@ -250,6 +251,8 @@ TEncodeResult EncodeToPart(const std::string& Input, const std::string& Output, 
             r.Warnings = WarningsFor(description);
         if (stop != TStopMode::KeepUntagged)
             Tag(r, Input, Settings.Comment);
+        if (Settings.Verify)
+            VerificaOgg(r.Part, description.Channels, run.Vorbis->FramesFed());
         return r;
     } catch (const std::exception& e) {
         DiscardPart(r);

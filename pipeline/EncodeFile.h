@@ -25,6 +25,7 @@ struct TEncodeSettings {
     std::string Comment = CommentoFennick; // written as COMMENT once the file is complete
     bool CarryTags = true;             // the source's title, artist, ... into the stream
     bool SkipUpToDate = false;         // an output not older than its input is kept (Skipped)
+    bool Verify = false;               // the finished stream is decoded whole and checked before it takes its name
 };
 
 // How a run is asked to end before its input does.

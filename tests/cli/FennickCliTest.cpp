@@ -68,7 +68,7 @@ TEST(FennickCli, OptionsAreCheckedWithItalianMessages)
         {{"--ricampionamento", "lenta", "a.wav"}, false, "ricampionamento non valido"},
         {{"-j", "\xd9\xa3", "a.wav"}, false, "numero di processi"}, // an Arabic-Indic three
         {{"--version"}, true, ""},
-        {{"-R", "--ricorsivo", "--salta-esistenti", "--nessun-tag", "cartella"}, true, ""},
+        {{"-R", "--ricorsivo", "--salta-esistenti", "--nessun-tag", "--verifica", "cartella"}, true, ""},
     };
     for (const Case& k : cases) {
         TOptions o;

@@ -74,6 +74,7 @@ TEST(EncodeFile, EachEndLeavesWhatItPromises)
         bool tagged;
         bool skipUpToDate = false;
         bool earlierIsOld = false; // the earlier output an hour older than the input
+        bool verify = false;
     };
     const Case cases[] = {
         {"to the end", TStopMode::None, true, TEncodeOutcome::Done, true, true},
@@ -83,6 +84,8 @@ TEST(EncodeFile, EachEndLeavesWhatItPromises)
         {"missing input", TStopMode::None, false, TEncodeOutcome::Failed, false, false},
         {"output up to date", TStopMode::None, true, TEncodeOutcome::Skipped, false, false, true},
         {"output out of date", TStopMode::None, true, TEncodeOutcome::Done, true, true, true, true},
+        {"checked to the end", TStopMode::None, true, TEncodeOutcome::Done, true, true, false, false, true},
+        {"checked, skipped", TStopMode::KeepTagged, true, TEncodeOutcome::Stopped, true, true, false, false, true},
     };
     const std::vector<uint8_t> earlier = {'e', 'a', 'r', 'l', 'i', 'e', 'r'};
     for (const Case& k : cases) {
@@ -99,6 +102,7 @@ TEST(EncodeFile, EachEndLeavesWhatItPromises)
         TEncodeSettings settings;
         settings.OutSampleRate = 22050;
         settings.SkipUpToDate = k.skipUpToDate;
+        settings.Verify = k.verify;
         const TEncodeResult r = EncodeFile(in, out, settings, &control, [&](int Percent) {
             if (Percent > 0 && k.stop != TStopMode::None)
                 control.Stop(k.stop);
