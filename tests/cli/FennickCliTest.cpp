@@ -139,3 +139,35 @@ TEST(FennickCli, NeverOverwritesItsInputOrTwoOutputsAtOnce)
     EXPECT_TRUE(DecodeOgg(dir.File("x.ogg")).ok);
     EXPECT_TRUE(DecodeOgg(dir.File("x (2).ogg")).ok);
 }
+
+// The source's tags reach the output, valid UTF-8, beside the program's comment.
+TEST(FennickCli, TheSourcesTagsReachTheOutput)
+{
+    TempDir dir;
+    std::vector<uint8_t> wav = MakeWav16(Sine(8000, 8000, {440}), 1, 8000);
+    std::vector<uint8_t> info;
+    PutTag(info, "INFO");
+    const std::vector<std::pair<const char*, std::string>> fields = {
+        {"INAM", "Canzone d\xE0more"}, // Latin-1
+        {"IART", "Artista"}, {"IPRD", "Album"}, {"ITRK", "7"}, {"ICRD", "2024"}, {"IGNR", "Jazz"}};
+    for (const auto& [id, text] : fields)
+        PutChunk(info, id, std::vector<uint8_t>(text.begin(), text.end() + 1));
+    PutChunk(wav, "LIST", info);
+    for (int i = 0; i < 4; ++i) // the RIFF size, with the LIST chunk
+        wav[4 + i] = static_cast<uint8_t>((wav.size() - 8) >> (8 * i));
+    WriteBytes(dir.File("t.wav"), wav);
+
+    struct Row {
+        const char* options;
+        std::vector<std::string> comments;
+    };
+    const Row rows[] = {
+        {"", {"TITLE=Canzone d\xC3\xA0more", "ARTIST=Artista", "ALBUM=Album", "TRACKNUMBER=7", "DATE=2024",
+              "GENRE=Jazz", "COMMENT=Codificato con Velmar Fennick"}},
+        {"--nessun-tag", {"COMMENT=Codificato con Velmar Fennick"}},
+    };
+    for (const Row& r : rows) {
+        ASSERT_EQ(RunCli(dir, std::string("--quiet -o . ") + r.options + " t.wav").code, 0);
+        EXPECT_EQ(DecodeOgg(dir.File("t.ogg")).comments, r.comments) << r.options;
+    }
+}
