@@ -24,6 +24,12 @@ TEST(VelmarVerify, AcceptsOnlyTheWholeStreamOfWhatWasFed)
     ASSERT_GE(pages.size(), 5u); // two of headers, audio on the rest
     Bytes holed = stereo; // a page in the middle fails its checksum
     holed[pages[pages.size() / 2].End() - 10] ^= 0x55;
+    // Long enough to be decoded in two halves side by side.
+    sine.seconds = 20.0;
+    const Bytes longer = oggvorbis_test::EncodeSine(sine);
+    const auto longPages = oggvorbis_test::ListPages(longer);
+    Bytes lateHole = longer; // a page of the second half fails its checksum
+    lateHole[longPages[longPages.size() * 3 / 4].End() - 10] ^= 0x55;
     Bytes chained = stereo;
     chained.insert(chained.end(), stereo.begin(), stereo.end());
 
@@ -43,6 +49,9 @@ TEST(VelmarVerify, AcceptsOnlyTheWholeStreamOfWhatWasFed)
         {"a damaged page", holed, 2, n, "campioni per canale invece di 176400"},
         {"a stream after the end", chained, 2, 2 * n, "dati danneggiati dopo 176400 campioni"},
         {"not Ogg", Bytes(5000, 'x'), 2, n, "non è un file Ogg Vorbis leggibile"},
+        {"long, whole", longer, 2, 5 * n, nullptr},
+        {"long, a frame more than it holds", longer, 2, 5 * n + 1, "invece di 882001"},
+        {"long, a damaged page in its second half", lateHole, 2, 5 * n, "dati danneggiati dopo"},
     };
     for (const Case& k : cases) {
         SCOPED_TRACE(k.name);
