@@ -3,6 +3,7 @@
 
 #include "pipeline/VelmarClasses.h"
 #include "sources/WaveChunks.h"
+#include "sources/WaveDecoder.h"
 
 #include <array>
 #include <memory>
@@ -16,13 +17,18 @@ namespace velmar {
 // handed out. PCM of 8, 16, 24 and 32 bits and IEEE float of 32 and 64 bits
 // (plain or WAVE_FORMAT_EXTENSIBLE) are converted to 16 bits block by block,
 // so the reader always reports 16 bits per sample and a Size in 16-bit bytes.
-// Coded formats (ADPCM, GSM, mu-law, ...) are decoded whole into memory
-// first, through the compression-manager layer.
+// Coded formats (ADPCM, GSM, mu-law, MPEG layer 3, ...) are decoded block
+// by block as they are read (sources/WaveDecoder.h), in constant memory.
+// Their Size is exact when the codec's layout gives it; for MPEG layer 3 it
+// is an estimate that follows the decoding and equals Position at the end:
+// it never limits what is handed out.
 //
 // Failure: OpenSource, and so BeginRead and the format getters, raise
 // VelmarException naming the file and what is wrong with it; a file that
 // cannot be opened raises the file stream's EStreamError. After a failure
-// the source is closed and OpenCount is 0.
+// the source is closed and OpenCount is 0. Coded data found corrupt further
+// in the file raises VelmarException (TMotivo::DatiDanneggiati) from
+// ReadData.
 // Thread: one read cycle at a time, from one thread.
 class TVelmarWaveIn : public TVelmarFileIn {
 public:
@@ -41,7 +47,8 @@ private:
     enum class TSampleKind { Int, Float };
     void TakeHeader(const TWaveChunks& Chunks, const TWaveFormat& Fmt);
     void CheckFormat(const TWaveFormat& Fmt) const;
-    bool OpenDecoded(const TWaveFormat& Fmt);
+    bool OpenDecoded(const TWaveChunks& Chunks, const TWaveFormat& Fmt);
+    int FillDecoded();
     void ReleaseStreams();
     int FillBlock();
     [[noreturn]] void Fail(const std::string& What) const;
@@ -55,9 +62,8 @@ private:
     int64_t FDataLeft = 0;           // source data bytes not yet read in this cycle
 
     std::unique_ptr<TFileStream> FFileStream;    // opened by OpenSource
-    std::unique_ptr<TMemoryStream> FConverted;   // decoded image of a coded file
-    TStream* FSavedStream = nullptr;
-    bool FSavedStreamAssigned = false;
+    std::unique_ptr<TVelmarWaveDecoder> FDecoder; // a coded file's, while open
+    uint16_t FCodedTag = 0;
 };
 
 } // namespace velmar
