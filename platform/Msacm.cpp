@@ -265,6 +265,7 @@ struct TImage {
     int64_t DataLen = 0;
     int64_t Length = 0; // the size the image claims
     int64_t Pos = 0;
+    bool Starved = false; // a read stopped short of Length for want of bytes
 };
 
 void Put32(uint8_t* p, uint32_t v)
@@ -320,8 +321,10 @@ sf_count_t VioRead(void* Ptr, sf_count_t Count, void* u)
             left = head - im->Pos;
         } else {
             const int64_t at = im->Pos - im->DataAt;
-            if (at < 0 || at >= im->DataLen)
+            if (at < 0 || at >= im->DataLen) {
+                im->Starved = true;
                 break;
+            }
             from = im->Data + at;
             left = im->DataLen - at;
         }
@@ -356,15 +359,18 @@ struct TMp3State {
     uint64_t Decoded = 0; // frames it gave
 };
 
-// GSM 6.10 carries its filter state from block to block, so one libsndfile
-// decoder reads the whole stream: its image declares a data chunk of nearly
-// 4 GiB (days of audio), whose bytes are queued as conversions bring them.
-// Libsndfile reads a block only when it needs its frames (and the first one
-// while opening), so it never reads past the queue.
-struct TGsmState {
+// Libsndfile reads one image per stream: a WAVE header whose data chunk
+// declares nearly 4 GiB, the bytes of which are queued as conversions bring
+// them. It reads a block only when it needs its frames (and, while opening,
+// the data's first bytes and first block), so it never reads past the
+// queue: GSM's filter state goes on from one conversion to the next, and
+// the data's first bytes are looked at once, as in a whole file.
+struct TSndState {
     TImage Image;
     std::vector<uint8_t> Queue; // the image's data from Image.DataAt on
+    uint64_t Pending = 0;       // frames of the queued blocks not handed out yet
     TSndfile File;
+    bool IsFloat = false;
 };
 
 } // namespace
@@ -381,7 +387,7 @@ struct HACMSTREAM__ {
     TSource Source;
     std::vector<Prepared> Headers;
     std::unique_ptr<TMp3State> Mp3; // made by the first conversion and by START
-    std::unique_ptr<TGsmState> Gsm; // likewise
+    std::unique_ptr<TSndState> Snd; // likewise, for the other codecs
 
     Prepared* Find(ACMSTREAMHEADER* h)
     {
@@ -474,94 +480,117 @@ MMRESULT Guarded(F Body) noexcept
     }
 }
 
-// ADPCM, law and sample formats: every block decodes on its own, so each
-// call opens libsndfile on an image of just the blocks it converts: the
-// whole blocks the destination has room for, then a trailing partial block
-// (not with BlockAlign) once every whole one fitted.
-MMRESULT DecodeBlocks(const TSource& s, ACMSTREAMHEADER& h, bool BlockAlign)
-{
-    h.cbSrcLengthUsed = 0;
-    h.cbDstLengthUsed = 0;
-    const uint64_t room = h.cbDstLength / (2u * s.Channels);
-    const uint64_t whole = h.cbSrcLength / s.BlockBytes;
-    const uint64_t rem = h.cbSrcLength % s.BlockBytes;
-    const uint64_t blocks = std::min<uint64_t>(whole, room / s.FramesPerBlock);
-    uint64_t used = blocks * s.BlockBytes;
-    uint64_t frames = blocks * s.FramesPerBlock;
-    const uint64_t partial = BlockAlign || blocks < whole ? 0 : PartialFrames(s, rem);
-    if (partial > 0 && room - frames >= partial) {
-        used += rem;
-        frames += partial;
-    }
-    if (!BlocksIntact(s, h.pbSrc, used))
-        return ACMERR_NOTPOSSIBLE;
-    if (used == 0)
-        return MMSYSERR_NOERROR;
-    if (used > UINT32_MAX - 1024)
-        return ACMERR_NOTPOSSIBLE;
+constexpr uint32_t kImageData = UINT32_MAX - 1024; // an image's data chunk, rounded down to blocks
+constexpr size_t kOpenBytes = 4; // libsndfile looks at the data's first bytes, then reads its first block
 
-    TImage image = MakeImage(s, h.pbSrc, static_cast<uint32_t>(used));
+std::unique_ptr<TSndState> NewSndState(const TSource& s)
+{
+    uint64_t blocks = kImageData / s.BlockBytes;
+    // Libsndfile refuses an IMA ADPCM image of more than 2^31 frames; the
+    // stateless codecs start a new image after 2^30 (hours of audio).
+    if (s.Codec != TCodec::Gsm)
+        blocks = std::min<uint64_t>(blocks, (uint64_t(1) << 30) / s.FramesPerBlock);
+    auto st = std::make_unique<TSndState>();
+    st->Image = MakeImage(s, nullptr, static_cast<uint32_t>(blocks * s.BlockBytes));
+    return st;
+}
+
+bool OpenSndState(TSndState& St, const TSource& s)
+{
+    SF_VIRTUAL_IO vio{VioLength, VioSeek, VioRead, VioWrite, VioTell};
+    SF_INFO info{};
+    St.File.reset(sf_open_virtual(&vio, SFM_READ, &info, &St.Image));
+    if (!St.File || info.channels != s.Channels || info.samplerate != static_cast<int>(s.Rate))
+        return false;
+    sf_command(St.File.get(), SFC_SET_CLIPPING, nullptr, SF_TRUE);
+    const int subtype = info.format & SF_FORMAT_SUBMASK;
+    St.IsFloat = subtype == SF_FORMAT_FLOAT || subtype == SF_FORMAT_DOUBLE;
+    return true;
+}
+
+// A trailing partial ADPCM block (these decode on their own) goes to an
+// image of its own that declares just its bytes, so libsndfile decodes it
+// as a short block: Frames (those the bytes hold) are real.
+bool DecodePartial(const TSource& s, const uint8_t* Data, uint32_t Len, uint8_t* Dst, uint64_t Frames)
+{
+    TImage image = MakeImage(s, Data, Len);
     SF_VIRTUAL_IO vio{VioLength, VioSeek, VioRead, VioWrite, VioTell};
     SF_INFO info{};
     TSndfile f(sf_open_virtual(&vio, SFM_READ, &info, &image));
-    if (!f || info.channels != s.Channels || info.samplerate != static_cast<int>(s.Rate))
-        return ACMERR_NOTPOSSIBLE;
-    sf_command(f.get(), SFC_SET_CLIPPING, nullptr, SF_TRUE);
-    const int subtype = info.format & SF_FORMAT_SUBMASK;
-    const uint64_t got = ReadFrames(f.get(), h.pbDst, s.Channels, frames,
-                                    subtype == SF_FORMAT_FLOAT || subtype == SF_FORMAT_DOUBLE);
-    if (sf_error(f.get()) != SF_ERR_NO_ERROR)
-        return ACMERR_NOTPOSSIBLE;
-    h.cbSrcLengthUsed = static_cast<uint32_t>(used);
-    h.cbDstLengthUsed = static_cast<uint32_t>(got * 2 * s.Channels);
-    return MMSYSERR_NOERROR;
+    return f && info.channels == s.Channels && ReadFrames(f.get(), Dst, s.Channels, Frames, false) == Frames &&
+           sf_error(f.get()) == SF_ERR_NO_ERROR;
 }
 
-// GSM 6.10: the whole blocks the destination has room for go to the
-// stream's decoder, which gives exactly their frames.
-MMRESULT DecodeGsm(HACMSTREAM__& St, ACMSTREAMHEADER& h, uint32_t Flags)
+// Everything but MPEG: whole blocks go to the stream's image as long as the
+// destination has room for their frames, then a trailing partial block
+// (not with BlockAlign) once every whole one fitted; the decoder hands out
+// what the destination holds. Libsndfile opens once what it reads to open
+// is queued (or at END); should it ever want more than the queue holds, the
+// conversion is refused rather than fed made-up bytes. A stateless codec
+// starts a new image when one is used up.
+MMRESULT DecodeSndfile(HACMSTREAM__& St, ACMSTREAMHEADER& h, uint32_t Flags)
 {
     const TSource& s = St.Source;
     h.cbSrcLengthUsed = 0;
     h.cbDstLengthUsed = 0;
-    if (Flags & ACM_STREAMCONVERTF_START)
-        St.Gsm.reset();
-    const uint64_t blocks = std::min<uint64_t>(h.cbSrcLength / s.BlockBytes, h.cbDstLength / 2 / s.FramesPerBlock);
-    if (blocks == 0)
-        return MMSYSERR_NOERROR;
-    if (!St.Gsm) {
-        St.Gsm = std::make_unique<TGsmState>();
-        St.Gsm->Image = MakeImage(s, nullptr, (UINT32_MAX - 1024) / s.BlockBytes * s.BlockBytes);
+    if ((Flags & ACM_STREAMCONVERTF_START) || !St.Snd)
+        St.Snd = NewSndState(s);
+    TSndState* st = St.Snd.get();
+    const uint64_t room = h.cbDstLength / (2u * s.Channels);
+    const uint64_t whole = h.cbSrcLength / s.BlockBytes;
+    const uint64_t rem = h.cbSrcLength % s.BlockBytes;
+    uint64_t blocks = std::min<uint64_t>(whole, (room - std::min(room, st->Pending)) / s.FramesPerBlock);
+    if (st->Image.DataAt + int64_t(st->Queue.size() + blocks * s.BlockBytes) > st->Image.Length) {
+        if (s.Codec == TCodec::Gsm)
+            return ACMERR_NOTPOSSIBLE;
+        if (st->Pending == 0) {
+            St.Snd = NewSndState(s);
+            st = St.Snd.get();
+        } else {
+            blocks = 0; // the frames of this image first
+        }
     }
-    TGsmState& g = *St.Gsm;
-    TImage& im = g.Image;
-    const uint64_t used = blocks * s.BlockBytes;
-    if (im.DataAt + im.DataLen + int64_t(used) > im.Length)
+    const uint64_t queued = blocks * s.BlockBytes;
+    uint64_t partial = (Flags & ACM_STREAMCONVERTF_BLOCKALIGN) || blocks < whole ? 0 : PartialFrames(s, rem);
+    if (room - std::min(room, st->Pending + blocks * s.FramesPerBlock) < partial)
+        partial = 0;
+    if (!BlocksIntact(s, h.pbSrc, queued + (partial > 0 ? rem : 0)))
         return ACMERR_NOTPOSSIBLE;
-    g.Queue.insert(g.Queue.end(), h.pbSrc, h.pbSrc + used);
-    im.Data = g.Queue.data();
-    im.DataLen = static_cast<int64_t>(g.Queue.size());
-    if (!g.File) {
-        SF_VIRTUAL_IO vio{VioLength, VioSeek, VioRead, VioWrite, VioTell};
-        SF_INFO info{};
-        g.File.reset(sf_open_virtual(&vio, SFM_READ, &info, &im));
-        if (!g.File || info.channels != s.Channels || info.samplerate != static_cast<int>(s.Rate)) {
-            St.Gsm.reset();
+    TImage& im = st->Image;
+    st->Queue.insert(st->Queue.end(), h.pbSrc, h.pbSrc + queued);
+    st->Pending += blocks * s.FramesPerBlock;
+    im.Data = st->Queue.data();
+    im.DataLen = static_cast<int64_t>(st->Queue.size());
+    uint64_t got = 0;
+    if (!st->File && partial == 0 &&
+        (st->Queue.empty() || (st->Queue.size() < kOpenBytes && !(Flags & ACM_STREAMCONVERTF_END)))) {
+        h.cbSrcLengthUsed = static_cast<uint32_t>(queued);
+        return MMSYSERR_NOERROR;
+    }
+    if (!st->File && !st->Queue.empty()) {
+        if (!OpenSndState(*st, s) || im.Starved) {
+            St.Snd.reset();
             return ACMERR_NOTPOSSIBLE;
         }
     }
-    const uint64_t frames = blocks * s.FramesPerBlock;
-    const uint64_t got = ReadFrames(g.File.get(), h.pbDst, s.Channels, frames, false);
-    // What libsndfile has read is gone from the queue.
-    const int64_t read = std::clamp<int64_t>(im.Pos - im.DataAt, 0, im.DataLen);
-    g.Queue.erase(g.Queue.begin(), g.Queue.begin() + read);
-    im.DataAt += read;
-    im.Data = g.Queue.data();
-    im.DataLen = static_cast<int64_t>(g.Queue.size());
-    if (got != frames || sf_error(g.File.get()) != SF_ERR_NO_ERROR)
+    if (st->File) {
+        const uint64_t want = std::min(room, st->Pending);
+        got = ReadFrames(st->File.get(), h.pbDst, s.Channels, want, st->IsFloat);
+        // What libsndfile has read is gone from the queue.
+        const int64_t read = std::clamp<int64_t>(im.Pos - im.DataAt, 0, im.DataLen);
+        st->Queue.erase(st->Queue.begin(), st->Queue.begin() + read);
+        im.DataAt += read;
+        im.Data = st->Queue.data();
+        im.DataLen = static_cast<int64_t>(st->Queue.size());
+        st->Pending -= got;
+        if (got != want || im.Starved || sf_error(st->File.get()) != SF_ERR_NO_ERROR)
+            return ACMERR_NOTPOSSIBLE;
+    }
+    if (partial > 0 &&
+        !DecodePartial(s, h.pbSrc + queued, static_cast<uint32_t>(rem), h.pbDst + got * 2 * s.Channels, partial))
         return ACMERR_NOTPOSSIBLE;
-    h.cbSrcLengthUsed = static_cast<uint32_t>(used);
-    h.cbDstLengthUsed = static_cast<uint32_t>(frames * 2 * s.Channels);
+    h.cbSrcLengthUsed = static_cast<uint32_t>(queued + (partial > 0 ? rem : 0));
+    h.cbDstLengthUsed = static_cast<uint32_t>((got + partial) * 2 * s.Channels);
     return MMSYSERR_NOERROR;
 }
 
@@ -790,10 +819,8 @@ MMRESULT acmStreamConvert(HACMSTREAM has, ACMSTREAMHEADER* pash, uint32_t fdwCon
             pash->cbDstLength > p->DstLength)
             return MMSYSERR_INVALPARAM;
         pash->fdwStatus &= ~ACMSTREAMHEADER_STATUSF_DONE;
-        const MMRESULT r = s->Source.Codec == TCodec::Mp3   ? DecodeMp3(*s, *pash, fdwConvert)
-                           : s->Source.Codec == TCodec::Gsm ? DecodeGsm(*s, *pash, fdwConvert)
-                                                            : DecodeBlocks(s->Source, *pash,
-                                                                           fdwConvert & ACM_STREAMCONVERTF_BLOCKALIGN);
+        const MMRESULT r = s->Source.Codec == TCodec::Mp3 ? DecodeMp3(*s, *pash, fdwConvert)
+                                                          : DecodeSndfile(*s, *pash, fdwConvert);
         pash->fdwStatus |= ACMSTREAMHEADER_STATUSF_DONE;
         return r;
     });

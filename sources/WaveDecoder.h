@@ -55,7 +55,8 @@ public:
     // Target (nullptr: the PCM format acmFormatSuggest gives), and decodes
     // the first buffer, so data that cannot be decoded at all is refused
     // here. FactFrames: the fact chunk's count, or -1. CodedBlocks: the
-    // blocks of one coded buffer (0: about 16 KiB). Called once.
+    // blocks of one coded buffer (MPEG: bytes; 0: as many as fill the 64 KiB
+    // of decoded frames the decoder holds, 8 KiB for MPEG). Called once.
     MMRESULT Open(TStream& Source, int64_t DataPos, int64_t DataSize, const WAVEFORMATEX* Format,
                   int64_t FactFrames, const WAVEFORMATEX* Target = nullptr, uint32_t CodedBlocks = 0);
 

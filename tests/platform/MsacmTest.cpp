@@ -393,7 +393,8 @@ Pieces ConvertInPieces(Coded& C, size_t PieceBytes, uint32_t DstBytes)
             break;
         const size_t samples = hdr.cbDstLengthUsed / 2;
         p.Samples.resize(p.Samples.size() + samples);
-        std::memcpy(p.Samples.data() + p.Samples.size() - samples, dst.data(), samples * 2);
+        if (samples > 0)
+            std::memcpy(p.Samples.data() + p.Samples.size() - samples, dst.data(), samples * 2);
         pending.erase(pending.begin(), pending.begin() + hdr.cbSrcLengthUsed);
         // Nothing more: the end, or a stall (a destination without room for a block).
         if (hdr.cbDstLengthUsed == 0 && hdr.cbSrcLengthUsed == 0 && (last || !pending.empty()))
@@ -450,7 +451,7 @@ INSTANTIATE_TEST_SUITE_P(
                       PieceCase{"GsmThirteenBlocksShortDestination", kGsm, 1, 8000, 13, 5 * 320 + 1},
                       PieceCase{"MuLawStereo", kULaw, 2, 16000, 999, 0},
                       PieceCase{"ALawShortDestination", SF_FORMAT_WAV | SF_FORMAT_ALAW, 1, 8000, 4001, 1000},
-                      PieceCase{"ExtensiblePcm24", kExt, 2, 48000, 3, 0},
+                      PieceCase{"ExtensiblePcm24", kExt, 2, 48000, 1001, 0},
                       PieceCase{"Mp3StereoOddPieces", 0, 2, 44100, 417, 0},
                       PieceCase{"Mp3MonoByteByByteShortDestination", 0, 1, 22050, 1, 1151},
                       PieceCase{"Mp3UntaggedStereo", kMp3Untagged, 2, 44100, 4096, 999}),
