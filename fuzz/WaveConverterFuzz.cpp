@@ -1,10 +1,11 @@
 // Arbitrary bytes as a coded WAVE file through the converter: load, suggest,
 // convert, save, as a caller of the whole image does; and the same data
-// streamed one coded block at a time, which must give exactly the same PCM.
+// streamed in small coded buffers, which must give exactly the same PCM.
 #include "sources/WaveChunks.h"
 #include "sources/WaveConverter.h"
 #include "sources/WaveDecoder.h"
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -12,17 +13,20 @@
 
 namespace {
 
-// The data chunk decoded one block at a time, read in odd pieces; false on
-// a refusal.
+// The data chunk decoded in coded buffers of about 509 bytes (at least one
+// block), read in odd pieces; false on a refusal.
 bool Streamed(velmar::TStream& Stream, std::vector<uint8_t>& Pcm)
 {
     const velmar::TWaveChunks chunks = velmar::WalkWaveChunks(Stream);
     if (!chunks.IsWave || !chunks.HasFmt || !chunks.HasData)
         return false;
     const velmar::TWaveFormatBuffer fmt = velmar::FormatBufferOf(chunks.Fmt);
+    const uint32_t blockBytes = fmt.Format.wFormatTag == velmar::WAVE_FORMAT_MPEGLAYER3 || fmt.Format.nBlockAlign == 0
+                                    ? 1
+                                    : fmt.Format.nBlockAlign;
     velmar::TVelmarWaveDecoder decoder;
     if (decoder.Open(Stream, chunks.DataPos, chunks.DataSize, &fmt.Format,
-                     velmar::ReadFactFrames(Stream, chunks.DataPos), nullptr, 1) != 0)
+                     velmar::ReadFactFrames(Stream, chunks.DataPos), nullptr, std::max(1u, 509 / blockBytes)) != 0)
         return false;
     const int frameBytes = decoder.PcmFormat().nBlockAlign;
     std::vector<uint8_t> piece(size_t(frameBytes) * 777);

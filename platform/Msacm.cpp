@@ -452,12 +452,12 @@ sf_count_t ReadShorts(SNDFILE* f, int16_t* Dst, sf_count_t Frames, uint16_t Ch, 
 // it reads into a scratch block and only real frames reach Dst.
 uint64_t ReadFrames(SNDFILE* f, uint8_t* Dst, uint16_t Ch, uint64_t Frames, bool IsFloat)
 {
-    constexpr uint64_t kChunk = 4096;
-    std::vector<int16_t> scratch(kChunk * Ch);
+    const uint64_t chunk = std::min<uint64_t>(Frames, 4096);
+    std::vector<int16_t> scratch(chunk * Ch);
     const size_t frameBytes = Ch * sizeof(int16_t);
     uint64_t frames = 0;
     while (frames < Frames) {
-        const sf_count_t n = ReadShorts(f, scratch.data(), static_cast<sf_count_t>(std::min(kChunk, Frames - frames)),
+        const sf_count_t n = ReadShorts(f, scratch.data(), static_cast<sf_count_t>(std::min(chunk, Frames - frames)),
                                         Ch, IsFloat);
         if (n <= 0)
             break;
