@@ -2,9 +2,8 @@
 
 #include "sources/WaveChunks.h"
 
-#include <algorithm>
 #include <cstring>
-#include <memory>
+#include <vector>
 
 namespace velmar {
 
