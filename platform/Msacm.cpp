@@ -1,5 +1,6 @@
 #include "platform/Msacm.h"
 
+#include <mpg123.h>
 #include <sndfile.h>
 
 #include <algorithm>
@@ -42,23 +43,6 @@ struct TSource {
 };
 
 uint16_t LE16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
-
-bool MpegDecodable()
-{
-    static const bool known = [] {
-        int count = 0;
-        sf_command(nullptr, SFC_GET_FORMAT_SUBTYPE_COUNT, &count, sizeof count);
-        for (int i = 0; i < count; ++i) {
-            SF_FORMAT_INFO info{};
-            info.format = i;
-            sf_command(nullptr, SFC_GET_FORMAT_SUBTYPE, &info, sizeof info);
-            if (info.format == SF_FORMAT_MPEG_LAYER_III)
-                return true;
-        }
-        return false;
-    }();
-    return known;
-}
 
 bool SampleFieldsAgree(const WAVEFORMATEX& w, uint16_t Tag)
 {
@@ -152,7 +136,7 @@ bool Mp3Agrees(const WAVEFORMATEX& w, TSource& s)
     static const Rate rates[] = {{48000, 96, 1152}, {44100, 104, 1152}, {32000, 144, 1152},
                                  {24000, 24, 576},  {22050, 26, 576},   {16000, 36, 576},
                                  {12000, 48, 576},  {11025, 52, 576},   {8000, 72, 576}};
-    if (w.nChannels > 2 || !MpegDecodable())
+    if (w.nChannels > 2)
         return false;
     for (const Rate& r : rates)
         if (r.Hz == w.nSamplesPerSec) {
@@ -273,13 +257,15 @@ bool BlocksIntact(const TSource& s, const uint8_t* Data, uint64_t Len)
 }
 
 // A WAVE image presented to libsndfile without copying the data: a small
-// header followed by the caller's buffer.
+// header followed by the caller's bytes (Data holds those from DataAt on).
 struct TImage {
     std::vector<uint8_t> Head;
     const uint8_t* Data = nullptr;
+    int64_t DataAt = 0;
     int64_t DataLen = 0;
+    int64_t Length = 0; // the size the image claims
     int64_t Pos = 0;
-    int64_t Size() const { return static_cast<int64_t>(Head.size()) + DataLen; }
+    bool Starved = false; // a read stopped short of Length for want of bytes
 };
 
 void Put32(uint8_t* p, uint32_t v)
@@ -288,6 +274,7 @@ void Put32(uint8_t* p, uint32_t v)
         p[i] = static_cast<uint8_t>(v >> (8 * i));
 }
 
+// An image whose data chunk declares Len bytes, the first of them at Data.
 TImage MakeImage(const TSource& s, const uint8_t* Data, uint32_t Len)
 {
     TImage im;
@@ -303,29 +290,44 @@ TImage MakeImage(const TSource& s, const uint8_t* Data, uint32_t Len)
     std::memcpy(h + 20 + fmtPadded, "data", 4);
     Put32(h + 24 + fmtPadded, Len);
     im.Data = Data;
-    im.DataLen = Len;
+    im.DataAt = static_cast<int64_t>(im.Head.size());
+    im.DataLen = Data ? Len : 0;
+    im.Length = im.DataAt + Len;
     return im;
 }
 
-sf_count_t VioLength(void* u) { return static_cast<TImage*>(u)->Size(); }
+sf_count_t VioLength(void* u) { return static_cast<TImage*>(u)->Length; }
 
 sf_count_t VioSeek(sf_count_t Offset, int Whence, void* u)
 {
     auto* im = static_cast<TImage*>(u);
-    const int64_t base = Whence == SEEK_SET ? 0 : Whence == SEEK_CUR ? im->Pos : im->Size();
+    const int64_t base = Whence == SEEK_SET ? 0 : Whence == SEEK_CUR ? im->Pos : im->Length;
     im->Pos = std::max<int64_t>(0, base + Offset);
     return im->Pos;
 }
 
+// Reads stop where the bytes at hand end.
 sf_count_t VioRead(void* Ptr, sf_count_t Count, void* u)
 {
     auto* im = static_cast<TImage*>(u);
     auto* out = static_cast<uint8_t*>(Ptr);
     sf_count_t done = 0;
     const int64_t head = static_cast<int64_t>(im->Head.size());
-    while (done < Count && im->Pos < im->Size()) {
-        const uint8_t* from = im->Pos < head ? im->Head.data() + im->Pos : im->Data + (im->Pos - head);
-        const int64_t left = im->Pos < head ? head - im->Pos : im->Size() - im->Pos;
+    while (done < Count && im->Pos < im->Length) {
+        const uint8_t* from;
+        int64_t left;
+        if (im->Pos < head) {
+            from = im->Head.data() + im->Pos;
+            left = head - im->Pos;
+        } else {
+            const int64_t at = im->Pos - im->DataAt;
+            if (at < 0 || at >= im->DataLen) {
+                im->Starved = true;
+                break;
+            }
+            from = im->Data + at;
+            left = im->DataLen - at;
+        }
         const int64_t n = std::min<int64_t>(left, Count - done);
         std::memcpy(out + done, from, static_cast<size_t>(n));
         done += n;
@@ -343,6 +345,34 @@ struct SndfileCloser {
 };
 using TSndfile = std::unique_ptr<SNDFILE, SndfileCloser>;
 
+struct Mpg123Deleter {
+    void operator()(mpg123_handle* h) const { mpg123_delete(h); }
+};
+
+// MPEG layer 3 decoding carries state from one conversion to the next (the
+// bit reservoir, a frame cut by the end of a buffer): libmpg123's feed
+// decoder keeps it, from START to the stream's close.
+struct TMp3State {
+    std::unique_ptr<mpg123_handle, Mpg123Deleter> Handle;
+    std::vector<float> Scratch;
+    uint64_t Fed = 0;     // source bytes handed to the decoder
+    uint64_t Decoded = 0; // frames it gave
+};
+
+// Libsndfile reads one image per stream: a WAVE header whose data chunk
+// declares nearly 4 GiB, the bytes of which are queued as conversions bring
+// them. It reads a block only when it needs its frames (and, while opening,
+// the data's first bytes and first block), so it never reads past the
+// queue: GSM's filter state goes on from one conversion to the next, and
+// the data's first bytes are looked at once, as in a whole file.
+struct TSndState {
+    TImage Image;
+    std::vector<uint8_t> Queue; // the image's data from Image.DataAt on
+    uint64_t Pending = 0;       // frames of the queued blocks not handed out yet
+    TSndfile File;
+    bool IsFloat = false;
+};
+
 } // namespace
 
 // The state behind a stream handle.
@@ -356,6 +386,8 @@ struct HACMSTREAM__ {
     };
     TSource Source;
     std::vector<Prepared> Headers;
+    std::unique_ptr<TMp3State> Mp3; // made by the first conversion and by START
+    std::unique_ptr<TSndState> Snd; // likewise, for the other codecs
 
     Prepared* Find(ACMSTREAMHEADER* h)
     {
@@ -393,43 +425,45 @@ bool HeaderUsable(const ACMSTREAMHEADER* h)
            (h->pbDst || h->cbDstLength == 0);
 }
 
-// Reads up to min(Capacity, Limit) frames into Dst. Libsndfile zero-fills
-// its buffer past the end of the audio (and decodes a short last block as a
-// whole one), so it reads into a scratch block and only real frames reach
-// Dst. Overflow: Capacity stopped the read while frames were left.
-// Floating-point data is read as floats, full scale at 1.0, and rounded to
-// 16 bits here: libsndfile would truncate it unscaled (or scale it to the
-// file's peak).
+// Full scale 1.0 to 16 bits, rounded to nearest and clipped: libsndfile
+// would truncate floating-point files unscaled (or scale them to the
+// file's peak), and its MPEG decoder's output is rounded the same way.
+void FloatsTo16(const float* In, uint8_t* Out, size_t Samples)
+{
+    for (size_t i = 0; i < Samples; ++i) {
+        const float x = std::isnan(In[i]) ? 0.0f : std::clamp(In[i] * 32768.0f, -32768.0f, 32767.0f);
+        const auto v = static_cast<int16_t>(std::lrint(x));
+        std::memcpy(Out + 2 * i, &v, 2);
+    }
+}
+
 sf_count_t ReadShorts(SNDFILE* f, int16_t* Dst, sf_count_t Frames, uint16_t Ch, bool IsFloat)
 {
     if (!IsFloat)
         return sf_readf_short(f, Dst, Frames);
     std::vector<float> fl(static_cast<size_t>(Frames) * Ch);
     const sf_count_t n = sf_readf_float(f, fl.data(), Frames);
-    for (sf_count_t i = 0; i < n * Ch; ++i) {
-        const float x = std::isnan(fl[i]) ? 0.0f : std::clamp(fl[i] * 32768.0f, -32768.0f, 32767.0f);
-        Dst[i] = static_cast<int16_t>(std::lrint(x));
-    }
+    FloatsTo16(fl.data(), reinterpret_cast<uint8_t*>(Dst), static_cast<size_t>(std::max<sf_count_t>(n, 0)) * Ch);
     return n;
 }
 
-uint64_t ReadFrames(SNDFILE* f, uint8_t* Dst, uint16_t Ch, uint64_t Capacity, uint64_t Limit, bool& Overflow,
-                    bool IsFloat)
+// Reads up to Frames frames into Dst. Libsndfile zero-fills its buffer past
+// the end of the audio (and decodes a short last block as a whole one), so
+// it reads into a scratch block and only real frames reach Dst.
+uint64_t ReadFrames(SNDFILE* f, uint8_t* Dst, uint16_t Ch, uint64_t Frames, bool IsFloat)
 {
-    constexpr uint64_t kChunk = 4096;
-    std::vector<int16_t> scratch(kChunk * Ch);
-    const uint64_t want = std::min(Capacity, Limit);
+    const uint64_t chunk = std::min<uint64_t>(Frames, 4096);
+    std::vector<int16_t> scratch(chunk * Ch);
+    const size_t frameBytes = Ch * sizeof(int16_t);
     uint64_t frames = 0;
-    while (frames < want) {
-        const sf_count_t n = ReadShorts(f, scratch.data(), static_cast<sf_count_t>(std::min(kChunk, want - frames)),
+    while (frames < Frames) {
+        const sf_count_t n = ReadShorts(f, scratch.data(), static_cast<sf_count_t>(std::min(chunk, Frames - frames)),
                                         Ch, IsFloat);
         if (n <= 0)
-            return frames;
-        const size_t frameBytes = Ch * sizeof(int16_t);
+            break;
         std::memcpy(Dst + frames * frameBytes, scratch.data(), static_cast<size_t>(n) * frameBytes);
         frames += static_cast<uint64_t>(n);
     }
-    Overflow = want < Limit && sf_readf_short(f, scratch.data(), 1) > 0;
     return frames;
 }
 
@@ -446,45 +480,210 @@ MMRESULT Guarded(F Body) noexcept
     }
 }
 
-MMRESULT Decode(const TSource& s, ACMSTREAMHEADER& h, bool BlockAlign)
-{
-    uint64_t used = h.cbSrcLength;
-    uint64_t frameLimit = UINT64_MAX;
-    if (s.Codec != TCodec::Mp3) {
-        const uint64_t whole = used / s.BlockBytes;
-        const uint64_t rem = used % s.BlockBytes;
-        frameLimit = whole * s.FramesPerBlock + (BlockAlign ? 0 : PartialFrames(s, rem));
-        if (BlockAlign || PartialFrames(s, rem) == 0)
-            used = whole * s.BlockBytes;
-    }
-    h.cbSrcLengthUsed = 0;
-    h.cbDstLengthUsed = 0;
-    if (!BlocksIntact(s, h.pbSrc, used))
-        return ACMERR_NOTPOSSIBLE;
-    if (used == 0)
-        return MMSYSERR_NOERROR;
-    if (used > UINT32_MAX - 1024)
-        return ACMERR_NOTPOSSIBLE;
+constexpr uint32_t kImageData = UINT32_MAX - 1024; // an image's data chunk, rounded down to blocks
+constexpr size_t kOpenBytes = 4; // libsndfile looks at the data's first bytes, then reads its first block
 
-    TImage image = MakeImage(s, h.pbSrc, static_cast<uint32_t>(used));
+std::unique_ptr<TSndState> NewSndState(const TSource& s)
+{
+    uint64_t blocks = kImageData / s.BlockBytes;
+    // Libsndfile refuses an IMA ADPCM image of more than 2^31 frames; the
+    // stateless codecs start a new image after 2^30 (hours of audio).
+    if (s.Codec != TCodec::Gsm)
+        blocks = std::min<uint64_t>(blocks, (uint64_t(1) << 30) / s.FramesPerBlock);
+    auto st = std::make_unique<TSndState>();
+    st->Image = MakeImage(s, nullptr, static_cast<uint32_t>(blocks * s.BlockBytes));
+    return st;
+}
+
+bool OpenSndState(TSndState& St, const TSource& s)
+{
+    SF_VIRTUAL_IO vio{VioLength, VioSeek, VioRead, VioWrite, VioTell};
+    SF_INFO info{};
+    St.File.reset(sf_open_virtual(&vio, SFM_READ, &info, &St.Image));
+    if (!St.File || info.channels != s.Channels || info.samplerate != static_cast<int>(s.Rate))
+        return false;
+    sf_command(St.File.get(), SFC_SET_CLIPPING, nullptr, SF_TRUE);
+    const int subtype = info.format & SF_FORMAT_SUBMASK;
+    St.IsFloat = subtype == SF_FORMAT_FLOAT || subtype == SF_FORMAT_DOUBLE;
+    return true;
+}
+
+// A trailing partial ADPCM block (these decode on their own) goes to an
+// image of its own that declares just its bytes, so libsndfile decodes it
+// as a short block: Frames (those the bytes hold) are real.
+bool DecodePartial(const TSource& s, const uint8_t* Data, uint32_t Len, uint8_t* Dst, uint64_t Frames)
+{
+    TImage image = MakeImage(s, Data, Len);
     SF_VIRTUAL_IO vio{VioLength, VioSeek, VioRead, VioWrite, VioTell};
     SF_INFO info{};
     TSndfile f(sf_open_virtual(&vio, SFM_READ, &info, &image));
-    if (!f || info.channels != s.Channels || info.samplerate != static_cast<int>(s.Rate))
-        return ACMERR_NOTPOSSIBLE;
-    sf_command(f.get(), SFC_SET_CLIPPING, nullptr, SF_TRUE);
+    return f && info.channels == s.Channels && ReadFrames(f.get(), Dst, s.Channels, Frames, false) == Frames &&
+           sf_error(f.get()) == SF_ERR_NO_ERROR;
+}
 
-    const uint64_t capacity = h.cbDstLength / (2u * s.Channels);
-    bool overflow = false;
-    const int subtype = info.format & SF_FORMAT_SUBMASK;
-    const uint64_t frames = ReadFrames(f.get(), h.pbDst, s.Channels, capacity, frameLimit, overflow,
-                                       subtype == SF_FORMAT_FLOAT || subtype == SF_FORMAT_DOUBLE);
-    if (overflow)
-        return ACMERR_NOTPOSSIBLE; // refused rather than cut short
-    if (sf_error(f.get()) != SF_ERR_NO_ERROR)
+// Everything but MPEG: whole blocks go to the stream's image as long as the
+// destination has room for their frames, then a trailing partial block
+// (not with BlockAlign) once every whole one fitted; the decoder hands out
+// what the destination holds. Libsndfile opens once what it reads to open
+// is queued (or at END); should it ever want more than the queue holds, the
+// conversion is refused rather than fed made-up bytes. A stateless codec
+// starts a new image when one is used up.
+MMRESULT DecodeSndfile(HACMSTREAM__& St, ACMSTREAMHEADER& h, uint32_t Flags)
+{
+    const TSource& s = St.Source;
+    h.cbSrcLengthUsed = 0;
+    h.cbDstLengthUsed = 0;
+    if ((Flags & ACM_STREAMCONVERTF_START) || !St.Snd)
+        St.Snd = NewSndState(s);
+    TSndState* st = St.Snd.get();
+    const uint64_t room = h.cbDstLength / (2u * s.Channels);
+    const uint64_t whole = h.cbSrcLength / s.BlockBytes;
+    const uint64_t rem = h.cbSrcLength % s.BlockBytes;
+    uint64_t blocks = std::min<uint64_t>(whole, (room - std::min(room, st->Pending)) / s.FramesPerBlock);
+    if (st->Image.DataAt + int64_t(st->Queue.size() + blocks * s.BlockBytes) > st->Image.Length) {
+        if (s.Codec == TCodec::Gsm)
+            return ACMERR_NOTPOSSIBLE;
+        if (st->Pending == 0) {
+            St.Snd = NewSndState(s);
+            st = St.Snd.get();
+        } else {
+            blocks = 0; // the frames of this image first
+        }
+    }
+    const uint64_t queued = blocks * s.BlockBytes;
+    uint64_t partial = (Flags & ACM_STREAMCONVERTF_BLOCKALIGN) || blocks < whole ? 0 : PartialFrames(s, rem);
+    if (room - std::min(room, st->Pending + blocks * s.FramesPerBlock) < partial)
+        partial = 0;
+    if (!BlocksIntact(s, h.pbSrc, queued + (partial > 0 ? rem : 0)))
+        return ACMERR_NOTPOSSIBLE;
+    TImage& im = st->Image;
+    st->Queue.insert(st->Queue.end(), h.pbSrc, h.pbSrc + queued);
+    st->Pending += blocks * s.FramesPerBlock;
+    im.Data = st->Queue.data();
+    im.DataLen = static_cast<int64_t>(st->Queue.size());
+    uint64_t got = 0;
+    if (!st->File && partial == 0 &&
+        (st->Queue.empty() || (st->Queue.size() < kOpenBytes && !(Flags & ACM_STREAMCONVERTF_END)))) {
+        h.cbSrcLengthUsed = static_cast<uint32_t>(queued);
+        return MMSYSERR_NOERROR;
+    }
+    if (!st->File && !st->Queue.empty()) {
+        if (!OpenSndState(*st, s) || im.Starved) {
+            St.Snd.reset();
+            return ACMERR_NOTPOSSIBLE;
+        }
+    }
+    if (st->File) {
+        const uint64_t want = std::min(room, st->Pending);
+        got = ReadFrames(st->File.get(), h.pbDst, s.Channels, want, st->IsFloat);
+        // What libsndfile has read is gone from the queue.
+        const int64_t read = std::clamp<int64_t>(im.Pos - im.DataAt, 0, im.DataLen);
+        st->Queue.erase(st->Queue.begin(), st->Queue.begin() + read);
+        im.DataAt += read;
+        im.Data = st->Queue.data();
+        im.DataLen = static_cast<int64_t>(st->Queue.size());
+        st->Pending -= got;
+        if (got != want || im.Starved || sf_error(st->File.get()) != SF_ERR_NO_ERROR)
+            return ACMERR_NOTPOSSIBLE;
+    }
+    if (partial > 0 &&
+        !DecodePartial(s, h.pbSrc + queued, static_cast<uint32_t>(rem), h.pbDst + got * 2 * s.Channels, partial))
+        return ACMERR_NOTPOSSIBLE;
+    h.cbSrcLengthUsed = static_cast<uint32_t>(queued + (partial > 0 ? rem : 0));
+    h.cbDstLengthUsed = static_cast<uint32_t>((got + partial) * 2 * s.Channels);
+    return MMSYSERR_NOERROR;
+}
+
+constexpr uint32_t kMp3Feed = 4096;           // source bytes handed over at a time
+constexpr uint64_t kMp3ScratchFrames = 4608;  // four MPEG-1 frames
+
+MMRESULT StartMp3(HACMSTREAM__& St)
+{
+    static const int ready = mpg123_init(); // a no-op in current versions, required by older ones
+    if (ready != MPG123_OK)
+        return MMSYSERR_ERROR;
+    auto m = std::make_unique<TMp3State>();
+    int err = MPG123_OK;
+    m->Handle.reset(mpg123_new(nullptr, &err));
+    if (!m->Handle)
+        return MMSYSERR_NOMEM;
+    mpg123_handle* mh = m->Handle.get();
+    // Never prints; trims the encoder's delay and padding when the stream
+    // says how long they are; decodes at the declared rate only.
+    if (mpg123_param(mh, MPG123_ADD_FLAGS, MPG123_QUIET | MPG123_GAPLESS, 0) != MPG123_OK ||
+        mpg123_format_none(mh) != MPG123_OK ||
+        mpg123_format(mh, static_cast<long>(St.Source.Rate), MPG123_MONO | MPG123_STEREO, MPG123_ENC_FLOAT_32) !=
+            MPG123_OK ||
+        mpg123_open_feed(mh) != MPG123_OK)
+        return ACMERR_NOTPOSSIBLE;
+    m->Scratch.resize(kMp3ScratchFrames * St.Source.Channels);
+    St.Mp3 = std::move(m);
+    return MMSYSERR_NOERROR;
+}
+
+// The stream must be what the header declares: no channel mixing or rate
+// change by the decoder.
+bool Mp3FormatAgrees(mpg123_handle* Mh, const TSource& S)
+{
+    long rate = 0;
+    int channels = 0, encoding = 0;
+    mpg123_frameinfo2 frame{};
+    return mpg123_getformat(Mh, &rate, &channels, &encoding) == MPG123_OK && mpg123_info2(Mh, &frame) == MPG123_OK &&
+           rate == long(S.Rate) && frame.rate == long(S.Rate) && channels == S.Channels &&
+           encoding == MPG123_ENC_FLOAT_32;
+}
+
+// Decodes until the destination is full or the decoder wants more than the
+// source holds; source bytes are handed over only when the decoder asks, so
+// what is left unused is what the caller feeds again.
+MMRESULT DecodeMp3(HACMSTREAM__& St, ACMSTREAMHEADER& h, uint32_t Flags)
+{
+    h.cbSrcLengthUsed = 0;
+    h.cbDstLengthUsed = 0;
+    if ((Flags & ACM_STREAMCONVERTF_START) || !St.Mp3) {
+        St.Mp3.reset();
+        const MMRESULT r = StartMp3(St);
+        if (r != MMSYSERR_NOERROR)
+            return r;
+    }
+    TMp3State& m = *St.Mp3;
+    mpg123_handle* mh = m.Handle.get();
+    const uint64_t ch = St.Source.Channels;
+    const uint64_t room = h.cbDstLength / (2 * ch);
+    uint64_t used = 0;
+    uint64_t frames = 0;
+    while (frames < room) {
+        const uint64_t want = std::min(room - frames, kMp3ScratchFrames);
+        size_t bytes = 0;
+        const int r = mpg123_read(mh, m.Scratch.data(), want * ch * sizeof(float), &bytes);
+        const uint64_t got = bytes / (ch * sizeof(float));
+        FloatsTo16(m.Scratch.data(), h.pbDst + frames * 2 * ch, got * ch);
+        frames += got;
+        if (r == MPG123_OK)
+            continue;
+        if (r == MPG123_NEW_FORMAT) {
+            if (!Mp3FormatAgrees(mh, St.Source))
+                return ACMERR_NOTPOSSIBLE;
+            continue;
+        }
+        if (r == MPG123_DONE)
+            break;
+        if (r != MPG123_NEED_MORE)
+            return ACMERR_NOTPOSSIBLE;
+        if (used == h.cbSrcLength)
+            break;
+        const uint32_t n = std::min<uint32_t>(kMp3Feed, h.cbSrcLength - static_cast<uint32_t>(used));
+        if (mpg123_feed(mh, h.pbSrc + used, n) != MPG123_OK)
+            return ACMERR_NOTPOSSIBLE;
+        used += n;
+    }
+    m.Fed += used;
+    m.Decoded += frames;
+    // A stream that ends without one decodable frame is not MPEG audio.
+    if ((Flags & ACM_STREAMCONVERTF_END) && used == h.cbSrcLength && m.Decoded == 0 && m.Fed > 0)
         return ACMERR_NOTPOSSIBLE;
     h.cbSrcLengthUsed = static_cast<uint32_t>(used);
-    h.cbDstLengthUsed = static_cast<uint32_t>(frames * 2 * s.Channels);
+    h.cbDstLengthUsed = static_cast<uint32_t>(frames * 2 * ch);
     return MMSYSERR_NOERROR;
 }
 
@@ -620,7 +819,8 @@ MMRESULT acmStreamConvert(HACMSTREAM has, ACMSTREAMHEADER* pash, uint32_t fdwCon
             pash->cbDstLength > p->DstLength)
             return MMSYSERR_INVALPARAM;
         pash->fdwStatus &= ~ACMSTREAMHEADER_STATUSF_DONE;
-        const MMRESULT r = Decode(s->Source, *pash, fdwConvert & ACM_STREAMCONVERTF_BLOCKALIGN);
+        const MMRESULT r = s->Source.Codec == TCodec::Mp3 ? DecodeMp3(*s, *pash, fdwConvert)
+                                                          : DecodeSndfile(*s, *pash, fdwConvert);
         pash->fdwStatus |= ACMSTREAMHEADER_STATUSF_DONE;
         return r;
     });
@@ -674,9 +874,8 @@ bool AcmTagDecodable(uint16_t FormatTag) noexcept
     case WAVE_FORMAT_MULAW:
     case WAVE_FORMAT_IMA_ADPCM:
     case WAVE_FORMAT_GSM610:
-        return true;
     case WAVE_FORMAT_MPEGLAYER3:
-        return MpegDecodable();
+        return true;
     default:
         return false;
     }

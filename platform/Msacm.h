@@ -1,11 +1,12 @@
 // Audio compression manager: the subset of the msacm32 interface the WAVE
-// decoding path uses, implemented on libsndfile.
+// decoding path uses.
 //
 // Coded WAVE data (described by a WAVEFORMATEX with its extra bytes) is
-// decoded to 16-bit PCM of the same channels and rate, as a whole buffer in
-// one call. Decoded: PCM (8/16/24/32 bits), IEEE float, WAVE_FORMAT_EXTENSIBLE
-// with a PCM/float/µ-law/A-law subformat, µ-law, A-law, IMA ADPCM, MS ADPCM,
-// GSM 6.10, and MPEG layer 3 when the installed libsndfile decodes MPEG.
+// decoded to 16-bit PCM of the same channels and rate, as a stream: one
+// handle converts buffer after buffer. Decoded: PCM (8/16/24/32 bits), IEEE
+// float, WAVE_FORMAT_EXTENSIBLE with a PCM/float/µ-law/A-law subformat,
+// µ-law, A-law, IMA ADPCM, MS ADPCM and GSM 6.10 on libsndfile, MPEG layer 3
+// on libmpg123.
 //
 // Every format field is untrusted: a format whose fields do not agree with
 // its codec is refused (ACMERR_NOTPOSSIBLE), never decoded into noise.
@@ -131,18 +132,33 @@ MMRESULT acmStreamOpen(HACMSTREAM* phas, HACMDRIVER had, const WAVEFORMATEX* pwf
                        uintptr_t dwInstance, uint32_t fdwOpen);
 
 // ACM_STREAMSIZEF_SOURCE: an upper bound of the PCM bytes cbInput coded bytes
-// give. ACMERR_NOTPOSSIBLE when that exceeds the codec's ratio bound or
+// give (MPEG layer 3: the frames that start in them). ACMERR_NOTPOSSIBLE when that exceeds the codec's ratio bound or
 // 32 bits.
 MMRESULT acmStreamSize(HACMSTREAM has, uint32_t cbInput, uint32_t* pdwOutputBytes, uint32_t fdwSize);
 
 // The header's buffers must stay put between prepare and unprepare.
 MMRESULT acmStreamPrepareHeader(HACMSTREAM has, ACMSTREAMHEADER* pash, uint32_t fdwPrepare);
 
-// Decodes the whole source buffer in one call (START/END are accepted and
-// change nothing). With ACM_STREAMCONVERTF_BLOCKALIGN a trailing partial
-// block is left unused; without it, the frames it holds are decoded.
+// Converts the source buffer as the next piece of the stream and sets
+// cbSrcLengthUsed (source bytes consumed) and cbDstLengthUsed (PCM bytes
+// written). Consecutive calls with block-aligned buffers, START on the first
+// and END on the last, give exactly the frames one call on all the data
+// gives. A destination too small for the whole result loses nothing: what
+// fits is converted and the rest of the source is left unused, to be passed
+// again (a destination without room for one block's frames converts
+// nothing).
+// ADPCM, law and sample formats: blocks decode on their own; with
+// ACM_STREAMCONVERTF_BLOCKALIGN a trailing partial block is left unused,
+// without it the frames it holds are decoded once every whole block fitted.
+// GSM 6.10 and MPEG layer 3 keep their decoder's state between calls, from
+// START (or the first call) to the close. MPEG takes source bytes only as
+// the decoder needs them (a frame cut by the end of a buffer is finished by
+// the next call); after END, call again with what is left (or nothing)
+// until no bytes come out.
 // ACMERR_NOTPOSSIBLE: corrupt data (ADPCM block headers are checked first),
-// a libsndfile failure, or a destination too small for the whole result.
+// an MPEG stream of another rate or channel count than the format's, or one
+// that reaches END without a single decodable frame; a GSM stream past
+// 4 GiB of coded data; a decoder failure.
 MMRESULT acmStreamConvert(HACMSTREAM has, ACMSTREAMHEADER* pash, uint32_t fdwConvert);
 
 MMRESULT acmStreamUnprepareHeader(HACMSTREAM has, ACMSTREAMHEADER* pash, uint32_t fdwUnprepare);

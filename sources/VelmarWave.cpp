@@ -1,6 +1,5 @@
 #include "sources/VelmarWave.h"
 
-#include "sources/WaveConverter.h"
 #include "sources/WaveTags.h"
 
 #include <algorithm>
@@ -326,7 +325,7 @@ void TVelmarWaveIn::OpenSource()
         }
         if (h.Container > 0)
             TakeHeader(h.Chunks, h.Format, h.Container);
-        else if (!OpenDecoded(h.Format))
+        else if (!OpenDecoded(h.Chunks, h.Format))
             throw VelmarException(TMotivo::DatiDanneggiati, FFileName, FormatName(ShownTag(h.Format)));
         ++FOpenCount;
     } catch (...) {
@@ -354,41 +353,33 @@ void TVelmarWaveIn::TakeHeader(const TWaveChunks& Chunks, const TWaveFormat& Fmt
     FStream->SetPosition(Chunks.DataPos);
 }
 
-// A coded file is decoded whole into a canonical 16-bit image, which then
-// stands in for the stream until CloseSource gives the original back.
-bool TVelmarWaveIn::OpenDecoded(const TWaveFormat&)
+// A coded file is decoded as it is read: the decoder pulls whole coded
+// blocks from the stream and hands out 16-bit frames.
+bool TVelmarWaveIn::OpenDecoded(const TWaveChunks& Chunks, const TWaveFormat& Fmt)
 {
-    TVelmarWaveConverter converter;
-    FStream->SetPosition(0);
-    converter.LoadWave(*FStream);
-    converter.TargetFormat.Format.wFormatTag = WAVE_FORMAT_PCM;
-    if (acmFormatSuggest(nullptr, &converter.SourceFormat.Format, &converter.TargetFormat.Format,
-                         sizeof converter.TargetFormat, ACM_FORMATSUGGESTF_WFORMATTAG) != 0)
+    const TWaveFormatBuffer coded = FormatBufferOf(Chunks.Fmt);
+    const int64_t fact = Chunks.FactFrames;
+    auto decoder = std::make_unique<TVelmarWaveDecoder>();
+    if (decoder->Open(*FStream, Chunks.DataPos, Chunks.DataSize, &coded.Format, fact) != MMSYSERR_NOERROR)
         return false;
-    if (converter.Convert() != 0)
-        return false;
-    FConverted = std::make_unique<TMemoryStream>();
-    FSavedStream = FStream;
-    FSavedStreamAssigned = FStreamAssigned;
-    // Not SetStream: the file's description stays what it is.
-    FStream = FConverted.get();
-    FStreamAssigned = true;
-    if (converter.SaveWave(*FConverted) != 0)
-        return false;
-    TWaveChunks chunks = WalkWaveChunks(*FStream);
-    TWaveFormat pcm = ParseWaveFormat(chunks.Fmt);
-    CheckFormat(pcm, FFileName);
-    TakeHeader(chunks, pcm, 2);
+    const WAVEFORMATEX& pcm = decoder->PcmFormat();
+    FChan = pcm.nChannels;
+    FSR = static_cast<int>(pcm.nSamplesPerSec);
+    FContainer = 2;
+    FFloatIn = false;
+    FBigEndian = false;
+    FOut = TSampleFormat::Int16;
+    FBPS = 16;
+    FFrameBytes = 2 * FChan;
+    FCodedTag = ShownTag(Fmt);
+    FSize = decoder->EstimatedFrames() * FFrameBytes;
+    FDecoder = std::move(decoder);
     return true;
 }
 
 void TVelmarWaveIn::ReleaseStreams()
 {
-    if (FConverted) {
-        FStream = FSavedStream;
-        FStreamAssigned = FSavedStreamAssigned;
-        FConverted.reset();
-    }
+    FDecoder.reset();
     if (!FStreamAssigned) {
         FStream = nullptr;
     }
@@ -408,6 +399,8 @@ void TVelmarWaveIn::CloseSource()
 // Reads the next block of whole frames (of the data chunk only).
 int TVelmarWaveIn::FillBlock()
 {
+    if (FDecoder)
+        return FillDecoded();
     const int64_t srcFrame = int64_t(FContainer) * FChan;
     const bool direct = FRaw.empty();
     uint8_t* into = direct ? FBlock.data() : FRaw.data();
@@ -427,13 +420,31 @@ int TVelmarWaveIn::FillBlock()
     return static_cast<int>(samples * (FBPS / 8));
 }
 
+// The next decoded frames. An estimated Size follows the decoding and,
+// once the data has ended, is what was handed out.
+int TVelmarWaveIn::FillDecoded()
+{
+    int frames = 0;
+    if (FDecoder->Read(FBlock.data(), BlockSize / FFrameBytes, frames) != MMSYSERR_NOERROR) {
+        char at[32];
+        std::snprintf(at, sizeof at, "%.1f", double(FDecoder->FramesRead()) / FSR);
+        std::replace(at, at + std::strlen(at), '.', ',');
+        throw VelmarException(TMotivo::DatiDanneggiati, FFileName,
+                              FormatName(FCodedTag) + " non decodificabile dopo " + at + " s");
+    }
+    if (FDecoder->TotalFrames() < 0)
+        FSize = frames > 0 ? FDecoder->EstimatedFrames() * FFrameBytes : FPosition.load();
+    return frames * FFrameBytes;
+}
+
 int TVelmarWaveIn::ReadData(void* Buffer, int BufferSize)
 {
     if (!FBusy)
         throw VelmarException("The Stream is not opened");
     if (BufStart > BufEnd) {
         BufStart = 1;
-        if (Position() >= Size()) {
+        // A decoded file ends where its decoder ends, whatever Size estimated.
+        if (!FDecoder && Position() >= Size()) {
             if (!FLoop)
                 return 0;
             EndRead();

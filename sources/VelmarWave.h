@@ -3,6 +3,7 @@
 
 #include "pipeline/VelmarClasses.h"
 #include "sources/WaveChunks.h"
+#include "sources/WaveDecoder.h"
 
 #include <array>
 #include <exception>
@@ -33,8 +34,11 @@ struct TWaveDescription {
 // (and narrower samples in 3- or 4-byte containers) and IEEE float of 32 and
 // 64 bits come out as 32-bit float at full scale 1.0, unclipped: int24 /
 // 2^23, int32 / 2^31, float copied, double rounded to float. Coded formats
-// (ADPCM, GSM, mu-law, ...) are decoded whole into memory first, through the
-// compression-manager layer, and come out as 16-bit.
+// (ADPCM, GSM, mu-law, MPEG layer 3, ...) come out as 16-bit, decoded block
+// by block as they are read (sources/WaveDecoder.h), in constant memory;
+// MPEG layer 3's Size is an estimate while it is read (its description's is
+// -1) that follows the decoding and equals Position at the end: it never
+// limits what is handed out.
 //
 // The description (and so every format getter) is read once per file name
 // or stream set, without decoding, and kept; BeginRead parses what it opens
@@ -46,7 +50,9 @@ struct TWaveDescription {
 // raise VelmarException with the file's name and a reason of
 // platform/Motivi.h; a file that cannot be opened raises the file stream's
 // EStreamError. A malformed tag chunk is never a failure: its tags are
-// dropped. After a failure the source is closed and OpenCount is 0.
+// dropped. After a failure the source is closed and OpenCount is 0. Coded
+// data found corrupt further in the file raises VelmarException
+// (TMotivo::DatiDanneggiati) from ReadData.
 // Thread: one read cycle at a time, from one thread.
 class TVelmarWaveIn : public TVelmarFileIn {
 public:
@@ -77,7 +83,8 @@ private:
     static THeader LookAt(TStream& S, const std::string& File);
     std::shared_ptr<const TWaveDescription> Look();
     void TakeHeader(const TWaveChunks& Chunks, const TWaveFormat& Fmt, int Container);
-    bool OpenDecoded(const TWaveFormat& Fmt);
+    bool OpenDecoded(const TWaveChunks& Chunks, const TWaveFormat& Fmt);
+    int FillDecoded();
     void ReleaseStreams();
     int FillBlock();
 
@@ -91,9 +98,8 @@ private:
     int64_t FDataLeft = 0;           // source data bytes not yet read in this cycle
 
     std::unique_ptr<TFileStream> FFileStream;    // opened by OpenSource
-    std::unique_ptr<TMemoryStream> FConverted;   // decoded image of a coded file
-    TStream* FSavedStream = nullptr;
-    bool FSavedStreamAssigned = false;
+    std::unique_ptr<TVelmarWaveDecoder> FDecoder; // a coded file's, while open
+    uint16_t FCodedTag = 0;
 
     std::mutex FLookLock;                        // guards the two below and a look at the stream
     std::shared_ptr<const TWaveDescription> FLook;

@@ -1,6 +1,7 @@
 // Decodes a coded WAVE stream (ADPCM, GSM, µ-law, ...) to 16-bit PCM in
 // memory through the compression manager (platform/Msacm.h), and writes it
-// out as a canonical 44-byte-header WAVE image.
+// out as a canonical 44-byte-header WAVE image. For callers that want the
+// whole image; the reader decodes as it reads (sources/WaveDecoder.h).
 //
 // Use, in this order: construct; LoadWave(file stream); set TargetFormat's
 // tag to PCM and call acmFormatSuggest(nullptr, &SourceFormat.Format,
@@ -15,19 +16,11 @@
 
 #include "platform/Classes.h"
 #include "platform/Msacm.h"
+#include "sources/WaveDecoder.h"
 
 #include <cstdint>
 
 namespace velmar {
-
-#pragma pack(push, 1)
-// A WAVEFORMATEX with room for its codec's extra bytes.
-struct TWaveFormatBuffer {
-    WAVEFORMATEX Format;
-    uint8_t Extra[111];
-};
-#pragma pack(pop)
-static_assert(sizeof(TWaveFormatBuffer) == 129);
 
 class TVelmarWaveConverter : public TMemoryStream {
 public:
@@ -40,12 +33,13 @@ public:
     // stream holds gives the bytes it holds. Stream errors propagate.
     void LoadWave(TStream& Source);
 
-    // Converts the content from SourceFormat to TargetFormat in one call.
-    // Returns 0, or the compression manager's code (ACMERR_NOTPOSSIBLE when
-    // nothing was loaded); on failure the content and formats are unchanged.
-    // On success the content is exactly the PCM produced (trimmed to the
-    // fact chunk's count where that only drops the last block's padding)
-    // and SourceFormat is the PCM format.
+    // Converts the content from SourceFormat to TargetFormat, piece by
+    // piece as TVelmarWaveDecoder does, so no estimate of the result's size
+    // limits it. Returns 0, or the compression manager's code
+    // (ACMERR_NOTPOSSIBLE when nothing was loaded); on failure the content
+    // and formats are unchanged. On success the content is exactly the PCM
+    // produced (trimmed to the fact chunk's count where that only drops the
+    // last block's padding) and SourceFormat is the PCM format.
     MMRESULT Convert();
 
     // Writes "RIFF" header, a 16-byte fmt chunk from SourceFormat and the

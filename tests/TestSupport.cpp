@@ -160,6 +160,61 @@ std::vector<uint8_t> SndfileBytes(int Format, const std::vector<int16_t>& Sample
     return ReadBytes(path);
 }
 
+namespace {
+
+// Bytes of the MPEG audio frame starting at F (layer 3), 0 when F holds no header.
+size_t Mp3FrameBytes(const uint8_t* F)
+{
+    static const int kbps1[16] = {0, 32, 40, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320, 0};
+    static const int kbps2[16] = {0, 8, 16, 24, 32, 40, 48, 56, 64, 80, 96, 112, 128, 144, 160, 0};
+    static const int rates[4][3] = {{11025, 12000, 8000}, {0, 0, 0}, {22050, 24000, 16000}, {44100, 48000, 32000}};
+    const int version = (F[1] >> 3) & 3, bitrate = F[2] >> 4, rate = (F[2] >> 2) & 3;
+    if (F[0] != 0xFF || (F[1] & 0xE0) != 0xE0 || version == 1 || rate == 3 || bitrate == 0 || bitrate == 15)
+        return 0;
+    const int kbps = version == 3 ? kbps1[bitrate] : kbps2[bitrate];
+    return size_t((version == 3 ? 144000 : 72000) * kbps / rates[version][rate] + ((F[2] >> 1) & 1));
+}
+
+} // namespace
+
+std::vector<uint8_t> Mp3WaveBytes(const std::vector<int16_t>& S, int Ch, int Rate, bool LengthTag, int64_t FactFrames)
+{
+    std::vector<uint8_t> mp3 = SndfileBytes(SF_FORMAT_MPEG | SF_FORMAT_MPEG_LAYER_III, S, Ch, Rate);
+    if (mp3.size() < 4)
+        return {};
+    const size_t first = Mp3FrameBytes(mp3.data());
+    const std::string head(mp3.begin(), mp3.begin() + std::min(first, mp3.size()));
+    if (!LengthTag && (head.find("Xing") != std::string::npos || head.find("Info") != std::string::npos))
+        mp3.erase(mp3.begin(), mp3.begin() + first);
+    std::vector<uint8_t> fmt; // MPEGLAYER3WAVEFORMAT
+    PutU16(fmt, 0x0055);
+    PutU16(fmt, static_cast<uint16_t>(Ch));
+    PutU32(fmt, static_cast<uint32_t>(Rate));
+    PutU32(fmt, 16000);
+    PutU16(fmt, 1);
+    PutU16(fmt, 0);
+    PutU16(fmt, 12);
+    PutU16(fmt, 1);    // wID: MPEGLAYER3_ID_MPEG
+    PutU32(fmt, 2);    // fdwFlags: padding off
+    PutU16(fmt, 418);  // nBlockSize
+    PutU16(fmt, 1);    // nFramesPerBlock
+    PutU16(fmt, 1393); // nCodecDelay
+    std::vector<uint8_t> w;
+    PutTag(w, "RIFF");
+    PutU32(w, 0);
+    PutTag(w, "WAVE");
+    PutChunk(w, "fmt ", fmt);
+    if (FactFrames >= 0) {
+        std::vector<uint8_t> fact;
+        PutU32(fact, static_cast<uint32_t>(FactFrames));
+        PutChunk(w, "fact", fact);
+    }
+    PutChunk(w, "data", mp3);
+    const uint32_t riff = static_cast<uint32_t>(w.size() - 8);
+    std::memcpy(w.data() + 4, &riff, 4);
+    return w;
+}
+
 std::vector<uint8_t> MakeWav16(const std::vector<int16_t>& Samples, int Channels, int Rate)
 {
     std::vector<uint8_t> data = Samples16ToBytes(Samples);

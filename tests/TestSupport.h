@@ -69,6 +69,14 @@ public:
 // Empty when libsndfile cannot write that format.
 std::vector<uint8_t> SndfileBytes(int Format, const std::vector<int16_t>& Samples, int Channels, int Rate);
 
+// MPEG layer 3 (libsndfile's writer: variable bit rate, a first frame that
+// tells the length) wrapped as WAVE format 0x55, with a fact chunk when
+// FactFrames >= 0. LengthTag false drops that first frame, as writers that
+// cannot seek back (ffmpeg into WAV) leave it out. Empty when libsndfile
+// cannot write MPEG.
+std::vector<uint8_t> Mp3WaveBytes(const std::vector<int16_t>& Samples, int Channels, int Rate, bool LengthTag = true,
+                                  int64_t FactFrames = -1);
+
 // A canonical 44-byte-header PCM WAVE image.
 std::vector<uint8_t> MakeWav16(const std::vector<int16_t>& Samples, int Channels, int Rate);
 

@@ -273,8 +273,9 @@ TEST_F(BatchRun, ARunFromTheFileManagerClosesTheProgramAtItsEnd)
         }
         ASSERT_TRUE(WaitFor([&f] { return !f.isVisible(); }));
         EXPECT_EQ(HasComment(DecodeOgg(Out("Dal menu.ogg"))), !cancel);
-        if (!cancel)
+        if (!cancel) {
             EXPECT_TRUE(HasComment(DecodeOgg(Out("Secondo.ogg"))));
+        }
         EXPECT_TRUE(Messages.empty());
     }
 }

@@ -30,10 +30,15 @@ struct Coded {
     uint16_t Get16(size_t At) const { return static_cast<uint16_t>(Fmt[At] | (Fmt[At + 1] << 8)); }
 };
 
+// Format 0: MPEG layer 3 (Mp3WaveBytes); kMp3Untagged: without its length frame.
+const int kMp3Untagged = -1;
+
 Coded Encode(int Format, const std::vector<int16_t>& S, int Ch, int Rate)
 {
     Coded c;
-    const std::vector<uint8_t> bytes = SndfileBytes(Format, S, Ch, Rate);
+    const std::vector<uint8_t> bytes = Format == 0              ? Mp3WaveBytes(S, Ch, Rate)
+                                       : Format == kMp3Untagged ? Mp3WaveBytes(S, Ch, Rate, false)
+                                                                : SndfileBytes(Format, S, Ch, Rate);
     EXPECT_FALSE(bytes.empty()) << "libsndfile cannot write format " << Format;
     if (bytes.empty())
         return c;
@@ -331,7 +336,7 @@ TEST(Acm, BlockAlignLeavesATrailingPartialBlockUnused)
     EXPECT_TRUE(std::equal(got.begin(), got.end(), ref.begin())); // the partial block's frames are real
 }
 
-TEST(Acm, CorruptAdpcmBlocksAndShortDestinationsAreRefused)
+TEST(Acm, CorruptAdpcmBlocksAreRefused)
 {
     Coded ima = Encode(kIma, Sine(20000, 44100, {440, 660}), 2, 44100);
     std::vector<uint8_t> bad = ima.Data;
@@ -344,10 +349,113 @@ TEST(Acm, CorruptAdpcmBlocksAndShortDestinationsAreRefused)
     bad = ms.Data;
     bad[ms.Format()->nBlockAlign] = 7; // predictor index, block 1
     EXPECT_EQ(Convert(ms, bad, ACM_STREAMCONVERTF_BLOCKALIGN).Result, ACMERR_NOTPOSSIBLE);
-
-    // Too small for the whole result: refused rather than cut short.
-    EXPECT_EQ(Convert(ms, ms.Data, ACM_STREAMCONVERTF_BLOCKALIGN, 20000 * 2 - 2).Result, ACMERR_NOTPOSSIBLE);
 }
+
+struct Pieces {
+    MMRESULT Result = MMSYSERR_NOERROR;
+    std::vector<int16_t> Samples;
+    int Calls = 0;
+};
+
+// Converts Src on one stream as a reader does: pieces of PieceBytes, START
+// on the first call and END once the last piece is in, the source a call
+// left unused handed again, and after END calls until nothing comes out.
+Pieces ConvertInPieces(Coded& C, size_t PieceBytes, uint32_t DstBytes)
+{
+    Pieces p;
+    const WAVEFORMATEX pcm = Pcm16(C.Format()->nChannels, C.Format()->nSamplesPerSec);
+    HACMSTREAM h = nullptr;
+    p.Result = acmStreamOpen(&h, nullptr, C.Format(), &pcm, nullptr, 0, 0, 0);
+    if (p.Result != MMSYSERR_NOERROR)
+        return p;
+    std::vector<uint8_t> pending, dst(DstBytes);
+    size_t next = 0;
+    for (;;) {
+        if (pending.empty() && next < C.Data.size()) {
+            const size_t n = std::min(PieceBytes, C.Data.size() - next);
+            pending.assign(C.Data.begin() + next, C.Data.begin() + next + n);
+            next += n;
+        }
+        const bool last = next == C.Data.size();
+        ACMSTREAMHEADER hdr{};
+        hdr.cbStruct = sizeof hdr;
+        hdr.pbSrc = pending.data();
+        hdr.cbSrcLength = uint32_t(pending.size());
+        hdr.pbDst = dst.data();
+        hdr.cbDstLength = DstBytes;
+        EXPECT_EQ(acmStreamPrepareHeader(h, &hdr, 0), 0u);
+        const uint32_t start = p.Calls == 0 ? uint32_t(ACM_STREAMCONVERTF_START) : 0u;
+        const uint32_t end = last ? uint32_t(ACM_STREAMCONVERTF_END) : 0u;
+        p.Result = acmStreamConvert(h, &hdr, ACM_STREAMCONVERTF_BLOCKALIGN | start | end);
+        EXPECT_EQ(acmStreamUnprepareHeader(h, &hdr, 0), 0u);
+        ++p.Calls;
+        if (p.Result != MMSYSERR_NOERROR)
+            break;
+        const size_t samples = hdr.cbDstLengthUsed / 2;
+        p.Samples.resize(p.Samples.size() + samples);
+        if (samples > 0)
+            std::memcpy(p.Samples.data() + p.Samples.size() - samples, dst.data(), samples * 2);
+        pending.erase(pending.begin(), pending.begin() + hdr.cbSrcLengthUsed);
+        // Nothing more: the end, or a stall (a destination without room for a block).
+        if (hdr.cbDstLengthUsed == 0 && hdr.cbSrcLengthUsed == 0 && (last || !pending.empty()))
+            break;
+    }
+    EXPECT_EQ(acmStreamClose(h, 0), 0u);
+    return p;
+}
+
+struct PieceCase {
+    const char* Name;
+    int Format; // 0 or kMp3Untagged: MPEG layer 3
+    int Channels;
+    int Rate;
+    uint32_t PieceBlocks; // MPEG: bytes
+    uint32_t DstFrames;   // 0: room for the whole result
+};
+
+class Piecewise : public ::testing::TestWithParam<PieceCase> {};
+
+// A destination too small loses nothing either: what does not fit is fed again.
+TEST_P(Piecewise, GivesExactlyTheWholeConversion)
+{
+    const PieceCase& c = GetParam();
+    const std::vector<int16_t> src = Sine(3 * c.Rate + 77, c.Rate, std::vector<double>(c.Channels, 440), 0.5);
+    Coded coded = Encode(c.Format, src, c.Channels, c.Rate);
+    ASSERT_FALSE(coded.Data.empty());
+    const uint32_t frameBytes = 2 * c.Channels;
+    const Pieces whole = ConvertInPieces(coded, coded.Data.size(), 64u << 20);
+    ASSERT_EQ(whole.Result, 0u);
+    const size_t frames = whole.Samples.size() / c.Channels;
+    const bool mp3 = c.Format == 0 || c.Format == kMp3Untagged;
+    if (c.Format == 0)
+        EXPECT_EQ(frames, src.size() / c.Channels); // every frame, and only the audio
+    else if (mp3)
+        EXPECT_GE(frames, src.size() / c.Channels); // every frame, the coder's delay and padding too
+    else
+        EXPECT_EQ(frames, coded.Data.size() / coded.Format()->nBlockAlign * AcmFramesPerBlock(coded.Format()));
+
+    const size_t pieceBytes = size_t(c.PieceBlocks) * (mp3 ? 1 : coded.Format()->nBlockAlign);
+    const Pieces pieces = ConvertInPieces(coded, pieceBytes, c.DstFrames ? c.DstFrames * frameBytes : 64u << 20);
+    ASSERT_EQ(pieces.Result, 0u);
+    EXPECT_GE(size_t(pieces.Calls), coded.Data.size() / pieceBytes);
+    EXPECT_TRUE(pieces.Samples == whole.Samples) << pieces.Samples.size() / c.Channels << " frames of " << frames;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Codecs, Piecewise,
+    ::testing::Values(PieceCase{"ImaMonoOneBlock", kIma, 1, 44100, 1, 0},
+                      PieceCase{"ImaStereoThreeBlocksShortDestination", kIma, 2, 44100, 3, 2 * 2041 + 7},
+                      PieceCase{"MsAdpcmStereoSevenBlocks", kMs, 2, 22050, 7, 0},
+                      PieceCase{"MsAdpcmMonoOneBlockDestination", kMs, 1, 8000, 1, 500},
+                      PieceCase{"GsmOneBlock", kGsm, 1, 8000, 1, 0},
+                      PieceCase{"GsmThirteenBlocksShortDestination", kGsm, 1, 8000, 13, 5 * 320 + 1},
+                      PieceCase{"MuLawStereo", kULaw, 2, 16000, 999, 0},
+                      PieceCase{"ALawShortDestination", SF_FORMAT_WAV | SF_FORMAT_ALAW, 1, 8000, 4001, 1000},
+                      PieceCase{"ExtensiblePcm24", kExt, 2, 48000, 1001, 0},
+                      PieceCase{"Mp3StereoOddPieces", 0, 2, 44100, 417, 0},
+                      PieceCase{"Mp3MonoByteByByteShortDestination", 0, 1, 22050, 1, 1151},
+                      PieceCase{"Mp3UntaggedStereo", kMp3Untagged, 2, 44100, 4096, 999}),
+    [](const auto& Info) { return std::string(Info.param.Name); });
 
 TEST(Acm, HandleAndHeaderMisuseIsReported)
 {
