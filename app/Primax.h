@@ -81,8 +81,10 @@ struct TEncodeSettings;
 // ends as a complete stream without the comment, the others leave nothing.
 //
 // Test seams: `Messaggio` takes an answer hook; SetApriHook replaces the
-// open dialog. Lifecycle: a top-level widget; it owns every control and
-// component. Thread: GUI thread only.
+// open dialog; Processi sets the workers of the next run. Lifecycle: a
+// top-level widget; it owns every control and component, and the run,
+// whose workers it joins as it goes (after telling them to stop). Thread:
+// GUI thread only.
 class TPrima : public QWidget {
     Q_OBJECT
 public:
