@@ -21,6 +21,7 @@
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <ctime>
 #include <unistd.h>
 
 namespace {
@@ -40,6 +41,14 @@ double CpuSeconds()
             stime = std::stoll(field);
     }
     return double(utime + stime) / double(sysconf(_SC_CLK_TCK));
+}
+
+// CPU milliseconds this thread has used.
+double ThreadCpuMs()
+{
+    timespec t{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+    return t.tv_sec * 1e3 + t.tv_nsec / 1e6;
 }
 
 // Lets the window idle on its event loop for Seconds; returns the CPU used.
@@ -86,15 +95,27 @@ int main(int argc, char** argv)
     // The probe: a 10 ms timer; how late each timeout comes is how long
     // the loop was kept from its events.
     QElapsedTimer sinceTick;
-    qint64 worstLate = 0;
+    qint64 worstLate = 0, worstAt = 0;
+    int over50 = 0;
     QTimer probe;
     probe.setTimerType(Qt::PreciseTimer);
+    QElapsedTimer clock;
+    // And how much of the worst gap this thread spent running: little
+    // means it was kept waiting (by the scheduler or a lock), not busy.
+    double threadCpu = ThreadCpuMs(), worstCpu = 0;
     QObject::connect(&probe, &QTimer::timeout, [&] {
-        worstLate = std::max(worstLate, sinceTick.nsecsElapsed() - 10'000'000);
+        const qint64 late = sinceTick.nsecsElapsed() - 10'000'000;
+        const double cpuNow = ThreadCpuMs();
+        over50 += late > 50'000'000;
+        if (late > worstLate) {
+            worstLate = late;
+            worstAt = clock.nsecsElapsed();
+            worstCpu = cpuNow - threadCpu;
+        }
+        threadCpu = cpuNow;
         sinceTick.restart();
     });
 
-    QElapsedTimer clock;
     const double cpuStart = CpuSeconds();
     clock.start();
     sinceTick.start();
@@ -115,7 +136,8 @@ int main(int argc, char** argv)
     const double cpu = CpuSeconds() - cpuStart;
 
     const double idleAfter = Idle(idle);
-    std::printf("run %.3f\ncpu %.3f\nstall_ms %.1f\nidle_before %.3f\nidle_after %.3f\n", run, cpu,
-                worstLate / 1e6, idleBefore, idleAfter);
+    std::printf("run %.3f\ncpu %.3f\nstall_ms %.1f\nstall_at %.3f\nstall_cpu_ms %.1f\nstalls_over_50ms %d\n"
+                "idle_before %.3f\nidle_after %.3f\n",
+                run, cpu, worstLate / 1e6, worstAt / 1e9, worstCpu, over50, idleBefore, idleAfter);
     return 0;
 }
