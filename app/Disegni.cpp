@@ -247,13 +247,20 @@ QIcon DisegnaIconaFinestra()
     for (int size : {16, 32, 48, 64}) {
         QPixmap p = Vuota(size, size);
         QPainter P(&p);
-        P.setRenderHint(QPainter::Antialiasing);
-        P.scale(size / 32.0, size / 32.0);
-        IconaBenvenuto(P);
+        DisegnaIcona(P, size);
         P.end();
         icon.addPixmap(p);
     }
     return icon;
+}
+
+void DisegnaIcona(QPainter& P, double Lato)
+{
+    P.save();
+    P.setRenderHint(QPainter::Antialiasing);
+    P.scale(Lato / 32.0, Lato / 32.0);
+    IconaBenvenuto(P);
+    P.restore();
 }
 
 QList<QPixmap> DisegnaImmagini2()

@@ -8,6 +8,8 @@
 #include <QList>
 #include <QPixmap>
 
+class QPainter;
+
 namespace velmar {
 
 // The strip on the left of the wizard, 52 x 306.
@@ -23,6 +25,10 @@ QImage DisegnaApertura();
 
 // The application icon, at 16, 32, 48 and 64 pixels.
 QIcon DisegnaIconaFinestra();
+
+// The application icon into the square of Lato pixels at P's origin; the
+// installed icons are drawn with it too.
+void DisegnaIcona(QPainter& P, double Lato);
 
 // The 16 x 16 images of the image list Immagini2, by index:
 // 0 window, 1 status-bar notice, 2 mail, 3 home page, 4 information.

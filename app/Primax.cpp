@@ -7,6 +7,7 @@
 #include "decor/VelmarMailLabel.h"
 #include "decor/VelmarRotateLabel.h"
 #include "decor/VelmarWebLabel.h"
+#include "platform/Version.h"
 #include "platform/XdgDirs.h"
 #include "sources/VelmarConverters.h"
 #include "sources/VelmarWave.h"
@@ -24,6 +25,7 @@
 #include <QCoreApplication>
 #include <QDialog>
 #include <QFile>
+#include <QFileInfo>
 #include <QGroupBox>
 #include <QKeyEvent>
 #include <QLabel>
@@ -55,6 +57,7 @@ const QColor Faccia(0xE7, 0xE7, 0xE7);
 const QColor Bordo(0x7F, 0x7F, 0x7F);
 const int AltezzaTitolo = 23;
 const char* const NomeVoce = "velmar-fennick-converti.desktop";
+const char* const VoceDiSistema = "velmar-fennick.desktop";
 const char* const NomeComando = "Converti in Ogg Vorbis con Velmar Fennick";
 
 const char* const Frequenze[] = {"48.000 Hz", "44.100 Hz", "32.000 Hz", "24.000 Hz",
@@ -179,6 +182,21 @@ void MostraInformazioni(QWidget* Parent)
 
 } // namespace
 
+bool Installato(const QString& Folder)
+{
+    const QString dati = QFileInfo(Folder + QLatin1String(DatiDaProgrammi)).canonicalFilePath();
+    if (dati.isEmpty() || !QFileInfo::exists(dati + QStringLiteral("/applications/") + QLatin1String(VoceDiSistema)))
+        return false;
+    QStringList letti = QFile::decodeName(qgetenv("XDG_DATA_DIRS")).split(u':', Qt::SkipEmptyParts);
+    if (letti.isEmpty())
+        letti = {QStringLiteral("/usr/local/share"), QStringLiteral("/usr/share")};
+    letti.prepend(Testo(XdgDataHome()));
+    for (const QString& d : letti)
+        if (d.startsWith(u'/') && QFileInfo(d).canonicalFilePath() == dati)
+            return true;
+    return false;
+}
+
 QString RigaExec(const QString& Folder)
 {
     // The quoting rules of the Exec key first, then the string escapes of
@@ -216,7 +234,7 @@ QString FormatoOre(double TheTime)
 // ---- construction --------------------------------------------------------------
 
 TPrima::TPrima(const std::vector<std::string>& Parametri, QWidget* AParent)
-    : QWidget(AParent), FParametri(Parametri)
+    : QWidget(AParent), FParametri(Parametri), FCartellaProgramma(QCoreApplication::applicationDirPath() + u'/')
 {
     setObjectName(QStringLiteral("Prima"));
     EnsureTahomaFont();
@@ -556,12 +574,18 @@ void TPrima::LeggoRigaComando(const std::vector<std::string>& Parametri)
 
 void TPrima::FormShow()
 {
+    // The joined name first: it mends a path split at its blanks.
+    FileDaAprire.clear();
     if (EsisteFile(FileComando)) {
-        PerformFileOpen();
-        ChiudiAllaFine = true;
+        FileDaAprire.push_back(FileComando);
     } else {
-        ChiudiAllaFine = false;
+        for (const std::string& p : FParametri)
+            if (EsisteFile(p))
+                FileDaAprire.push_back(p);
     }
+    ChiudiAllaFine = !FileDaAprire.empty();
+    if (ChiudiAllaFine)
+        PerformFileOpen();
 }
 
 void TPrima::FormActivate()
@@ -1115,14 +1139,20 @@ void TPrima::StimaDisplayEstTime(double TheTime)
 
 // The desktop entry that offers "Converti in Ogg Vorbis con Velmar Fennick"
 // for WAVE files. Written whole to a temporary file and renamed over the
-// old one; a failure leaves the old entry and is not reported.
+// old one; a failure leaves the old entry and is not reported. An
+// installed program's system entry offers it already: a per-user entry
+// would show the command twice, so an old one is removed.
 void TPrima::Aggiornoregistro()
 {
-    const QString folder = QCoreApplication::applicationDirPath() + QLatin1Char('/');
-    const QString dir = QFile::decodeName(QByteArray::fromStdString(XdgDataHome())) + QStringLiteral("/applications");
+    const QString dir = Testo(XdgDataHome()) + QStringLiteral("/applications");
+    const QString voce = dir + QLatin1Char('/') + QLatin1String(NomeVoce);
+    if (Installato(FCartellaProgramma)) {
+        QFile::remove(voce);
+        return;
+    }
     if (!ForceDirectories(QFile::encodeName(dir).toStdString()))
         return;
-    QSaveFile file(dir + QLatin1Char('/') + QLatin1String(NomeVoce));
+    QSaveFile file(voce);
     file.setDirectWriteFallback(false);
     if (!file.open(QIODevice::WriteOnly))
         return;
@@ -1132,7 +1162,7 @@ void TPrima::Aggiornoregistro()
                                         "MimeType=audio/wav;audio/x-wav;audio/vnd.wave;\n"
                                         "Exec=%2\n"
                                         "NoDisplay=true\n")
-                             .arg(QLatin1String(NomeComando), RigaExec(folder));
+                             .arg(QLatin1String(NomeComando), RigaExec(FCartellaProgramma));
     file.write(text.toUtf8());
     file.commit();
 }
@@ -1140,7 +1170,8 @@ void TPrima::Aggiornoregistro()
 void TPrima::PerformFileOpen()
 {
     Annullato = false;
-    AggiungiVoce(FileComando);
+    for (const std::string& f : FileDaAprire)
+        AggiungiVoce(f);
     Vorbis->SetCompression(0.4f);
     MostraPagina(2);
     Passo = 2;

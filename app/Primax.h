@@ -55,9 +55,13 @@ struct TEncodeSettings;
 // (Persona.Personale + "/Musica") is made with its parents, the wizard is
 // put on page 0, and the command line (the parameters without the
 // program's name, as raw bytes) is read into RigaComando and FileComando.
-// The first show runs FormShow (a command-line file that exists opens on
-// step 2 and the program then closes at the end of its run); the first
-// activation gives the start settings (quality 4, "44.100 Hz").
+// The first show runs FormShow: when the parameters joined with blanks
+// name an existing file (a path split at its blanks comes back whole),
+// that file opens on step 2; otherwise every parameter that names an
+// existing file does, in the order given (a file manager's %F passes each
+// selected file whole). Opened so, the program closes at the end of its
+// run. The first activation gives the start settings (quality 4,
+// "44.100 Hz").
 //
 // The run: "Fine" (Go) reads the settings (Vorbis->Compression,
 // Rate->OutSampleRate, Rate->AltaQualita) and queues every entry of
@@ -76,15 +80,17 @@ struct TEncodeSettings;
 // the audio work: the batch's events arrive as queued calls, in order.
 //
 // Closing: FormCloseQuery asks only while page 3 is shown; every close
-// writes the desktop entry of the file manager's command (Aggiornoregistro).
+// writes the per-user desktop entry of the file manager's command
+// (Aggiornoregistro), unless the program is an installed one whose system
+// entry offers it already: then an old per-user entry is removed instead.
 // Closing or destroying the window during a run cancels it: the shown file
 // ends as a complete stream without the comment, the others leave nothing.
 //
 // Test seams: `Messaggio` takes an answer hook; SetApriHook replaces the
-// open dialog; Processi sets the workers of the next run. Lifecycle: a
-// top-level widget; it owns every control and component, and the run,
-// whose workers it joins as it goes (after telling them to stop). Thread:
-// GUI thread only.
+// open dialog; SetCartellaProgramma the running program's folder; Processi
+// sets the workers of the next run. Lifecycle: a top-level widget; it owns
+// every control and component, and the run, whose workers it joins as it
+// goes (after telling them to stop). Thread: GUI thread only.
 class TPrima : public QWidget {
     Q_OBJECT
 public:
@@ -95,6 +101,8 @@ public:
     ~TPrima() override;
 
     void SetApriHook(TApriHook Hook) { FApriHook = std::move(Hook); }
+    // Folder ends in "/"; by default the running program's.
+    void SetCartellaProgramma(const QString& Folder) { FCartellaProgramma = Folder; }
 
     // The output path for an input path.
     std::string NomeUscita(const std::string& Input) const;
@@ -157,6 +165,8 @@ public:
     std::string CartellaMusica;
     std::string RigaComando;
     std::string FileComando;
+    // What FormShow opened from the command line, in list order.
+    std::vector<std::string> FileDaAprire;
 
     // ---- controls -------------------------------------------------------------
     QWidget* Forma;
@@ -253,10 +263,18 @@ private:
     QStringList FAvvisi;
     std::vector<std::string> FParametri;
     TApriHook FApriHook;
+    QString FCartellaProgramma;
     bool FMostrata = false;
     bool FAttivata = false;
     bool FChiusa = false;
 };
+
+// Whether the program in Folder (ending in "/") is an installed one that
+// the desktop offers through its system entry velmar-fennick.desktop: the
+// install's data folder (Folder + DatiDaProgrammi) holds that entry and is
+// one of the data folders the desktop reads ($XDG_DATA_HOME and
+// $XDG_DATA_DIRS, default /usr/local/share:/usr/share).
+bool Installato(const QString& Folder);
 
 // The Exec value of the desktop entry for a program in Folder (ending in
 // "/"): the quoted path of Folder + "fennick", escaped as desktop entries

@@ -1,16 +1,42 @@
 // Velmar Fennick: the wizard that converts WAVE files to Ogg Vorbis.
 #include "app/Apertx.h"
 #include "app/Primax.h"
+#include "platform/Version.h"
 #include "vorbis/VelmarVorbis.h"
 
 #include <QApplication>
 #include <QMessageBox>
 
+#include <cstring>
+#include <iostream>
 #include <memory>
 #include <string>
 #include <vector>
 
 namespace {
+
+const char* const Uso = "Uso: fennick [FILE...]\n"
+                        "Converte file Audio Wave (.wav) in file Ogg Vorbis con una procedura guidata.\n"
+                        "I FILE che esistono si aprono nell'elenco del passo 2 e il programma si chiude\n"
+                        "alla fine della codifica.\n"
+                        "\n"
+                        "  -h, --help    mostra questo aiuto\n"
+                        "  --version     mostra la versione\n";
+
+// --version and --help, answered without a window; only as the sole
+// parameter, so that any other command line still names files.
+bool SoloTesto(int argc, char** argv)
+{
+    if (argc != 2)
+        return false;
+    if (std::strcmp(argv[1], "--version") == 0)
+        std::cout << "fennick " << velmar::Versione << "\n";
+    else if (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)
+        std::cout << Uso;
+    else
+        return false;
+    return true;
+}
 
 int Avvio(QApplication& App, int argc, char** argv)
 {
@@ -32,6 +58,8 @@ int Avvio(QApplication& App, int argc, char** argv)
 
 int main(int argc, char** argv)
 {
+    if (SoloTesto(argc, argv))
+        return 0;
     velmar::LoadCodecLibraries();
     int rc;
     {

@@ -116,7 +116,8 @@ std::string UsageText()
            "  --ricampionamento alta|veloce\n"
            "                filtro di alta qualità (predefinito) o conversione veloce\n"
            "  --quiet       nessuna indicazione di avanzamento\n"
-           "  -h, --help    mostra questo aiuto\n";
+           "  -h, --help    mostra questo aiuto\n"
+           "  --version     mostra la versione\n";
 }
 
 bool ParseOptions(const std::vector<std::string>& Args, TOptions& O, std::string& Error)
@@ -134,6 +135,8 @@ bool ParseOptions(const std::vector<std::string>& Args, TOptions& O, std::string
         std::string v;
         if (a == "-h" || a == "--help") {
             O.Help = true;
+        } else if (a == "--version") {
+            O.Version = true;
         } else if (a == "--quiet") {
             O.Quiet = true;
         } else if (a == "-q") {
@@ -182,7 +185,7 @@ bool ParseOptions(const std::vector<std::string>& Args, TOptions& O, std::string
             O.Files.push_back(a);
         }
     }
-    if (!O.Help && O.Files.empty()) {
+    if (!O.Help && !O.Version && O.Files.empty()) {
         Error = "nessun file da codificare";
         return false;
     }

@@ -16,6 +16,7 @@ struct TOptions {
     bool HighQualityResampling = true; // --ricampionamento alta|veloce
     bool Quiet = false;
     bool Help = false;
+    bool Version = false;
     std::vector<std::string> Files;
 };
 

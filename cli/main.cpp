@@ -1,4 +1,5 @@
 #include "cli/FennickCli.h"
+#include "platform/Version.h"
 
 #include <iostream>
 #include <unistd.h>
@@ -11,6 +12,10 @@ int main(int argc, char** argv)
     if (!ParseOptions(std::vector<std::string>(argv + 1, argv + argc), options, error)) {
         std::cerr << "fennick-cli: " << error << "\n\n" << UsageText();
         return 2;
+    }
+    if (options.Version) {
+        std::cout << "fennick-cli " << velmar::Versione << "\n";
+        return 0;
     }
     if (options.Help) {
         std::cout << UsageText();

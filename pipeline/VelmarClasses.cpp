@@ -4,7 +4,28 @@
 
 namespace velmar {
 
+namespace {
+
+// A lifetime rule broken: the program ends here, with the rule as the
+// reason, instead of using freed memory later.
+[[noreturn]] void Misuse(const char* Rule) noexcept
+{
+    try {
+        throw VelmarException(Rule);
+    } catch (...) {
+        std::terminate();
+    }
+}
+
+} // namespace
+
 // ---- inputs ----------------------------------------------------------------
+
+TVelmarInput::~TVelmarInput()
+{
+    if (FReaders.load() > 0)
+        Misuse("An input must not be destroyed while an output reads it");
+}
 
 void TVelmarInput::CancelRead()
 {
@@ -94,6 +115,11 @@ TVelmarThread::TVelmarThread(TStepProc Step, TDoneProc Done, TErrorProc Error, T
 
 TVelmarThread::~TVelmarThread() { Terminate(false); }
 
+bool TVelmarThread::OnWorker() const
+{
+    return FThread.get_id() == std::this_thread::get_id();
+}
+
 void TVelmarThread::Resume()
 {
     std::lock_guard<std::mutex> lock(FLock);
@@ -129,9 +155,8 @@ void TVelmarThread::Terminate(bool FinalStep)
         FWake.notify_all();
     }
     if (FThread.get_id() == std::this_thread::get_id())
-        FThread.detach(); // destroyed from its own handler: it leaves on its own
-    else
-        FThread.join();
+        Misuse("An output must not be destroyed from its own events");
+    FThread.join();
 }
 
 void TVelmarThread::Execute()
@@ -181,6 +206,7 @@ TVelmarOutput::~TVelmarOutput()
     // A subclass that did not stop the worker: no final step into it now.
     if (FThread)
         FThread->Terminate(false);
+    MarkReaders(false); // a run cut short by destruction reads no more
 }
 
 void TVelmarOutput::ShutdownThread()
@@ -196,12 +222,13 @@ void TVelmarOutput::SetSuspendWhenIdle(bool Value)
 
 void TVelmarOutput::Run()
 {
-    if (FBusy)
+    if (FBusy || FDetaching)
         throw VelmarException("Component is buisy");
     if (!FInput)
         throw VelmarException("Input is not assigned");
     try {
         PrepareOutput();
+        MarkReaders(true);
         FBusy = true;
         FThread->StopRequest = false;
         FActive = true;
@@ -254,9 +281,49 @@ void TVelmarOutput::SetInput(TVelmarInput* Value)
 
 void TVelmarOutput::Notification(TComponent* AComponent, TOperation Operation)
 {
-    if (AComponent == FInput && Operation == TOperation::opRemove)
-        SetInput(nullptr);
+    bool read = false;
+    for (TVelmarInput* in = FInput; in && !read; in = in->Upstream())
+        read = in == AComponent;
+    if (read && Operation == TOperation::opRemove) {
+        if (FBusy) {
+            if (FThread->OnWorker())
+                Misuse("An input must not be removed from the events of the output that reads it");
+            FDetaching = true;
+            Stop();
+            std::unique_lock<std::mutex> lock(FIdleLock);
+            FIdle.wait(lock, [this] { return !FBusy.load(); });
+            // Links that kept the input while it was read may let it go now.
+            for (TVelmarInput* in = FInput; in; in = in->Upstream())
+                if (in->Upstream() == AComponent)
+                    in->Notification(AComponent, Operation);
+        }
+        if (AComponent == FInput)
+            SetInput(nullptr);
+        FDetaching = false; // a run started from OnDone meanwhile was refused
+    }
     TComponent::Notification(AComponent, Operation);
+}
+
+// Counts this run among the readers of each input of the chain.
+void TVelmarOutput::MarkReaders(bool Reading)
+{
+    if (Reading) {
+        for (TVelmarInput* in = FInput; in; in = in->Upstream()) {
+            ++in->FReaders;
+            FReading.push_back(in);
+        }
+        return;
+    }
+    for (TVelmarInput* in : FReading)
+        --in->FReaders;
+    FReading.clear();
+}
+
+// The run is over: Busy is already False.
+void TVelmarOutput::Idle()
+{
+    std::lock_guard<std::mutex> lock(FIdleLock);
+    FIdle.notify_all();
 }
 
 void TVelmarOutput::RunFinished()
@@ -265,7 +332,9 @@ void TVelmarOutput::RunFinished()
         return;
     FActive = false;
     FinishOutput();
+    MarkReaders(false);
     FBusy = false;
+    Idle();
     if (OnDone)
         OnDone(this);
 }
@@ -278,8 +347,10 @@ void TVelmarOutput::RunFailed(const std::exception& E)
         } catch (const std::exception&) {
         }
     }
+    MarkReaders(false);
     FActive = false;
     FBusy = false;
+    Idle();
     if (OnThreadException)
         OnThreadException(this, E);
 }

@@ -12,6 +12,7 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <vector>
 
 namespace velmar {
 
@@ -30,9 +31,15 @@ enum class TSampleFormat { Int16, Float32 };
 // in the form GetSampleFormat gives (BitsPerSample 16 or 32 accordingly).
 // Callers follow BeginRead, ReadData..., EndRead on one thread; the format
 // getters may be called at any time.
+//
+// Lifetime: an input must outlive every run that reads it. Removed from its
+// owner during such a run, it first stops the run and waits for its end
+// (see TVelmarOutput::Notification); destroyed otherwise while a run reads
+// it, the program ends there with that rule as the reason.
 class TVelmarInput : public TComponent {
 public:
     using TComponent::TComponent;
+    ~TVelmarInput() override;
 
     virtual int GetBitsPerSample() = 0;
     virtual int GetChannels() = 0;
@@ -47,6 +54,8 @@ public:
     virtual void CancelRead();
     virtual void BeginRead() = 0;
     virtual void EndRead() = 0;
+    // The input this one pulls from, if any.
+    virtual TVelmarInput* Upstream() const { return nullptr; }
 
     int BitsPerSample() { return GetBitsPerSample(); }
     int Channels() { return GetChannels(); }
@@ -64,6 +73,10 @@ protected:
     std::atomic<bool> FBusy{false};
     int BufStart = 1; // 1-based index of the next byte of the block to hand out
     int BufEnd = 0;   // valid bytes in the block; BufStart > BufEnd: used up
+
+private:
+    friend class TVelmarOutput;
+    std::atomic<int> FReaders{0}; // runs reading this input now
 };
 
 // An input that reads a stream, its own or one handed in.
@@ -135,6 +148,8 @@ public:
     // Releases a suspended worker and wakes an idle one.
     void Resume();
     bool Suspended() const { return FSuspended.load(); }
+    // The calling thread is this worker.
+    bool OnWorker() const;
     // Sets ExitRequest, wakes the worker and waits until it has left, after
     // a final step call with Abort True when FinalStep. Idempotent.
     void Terminate(bool FinalStep = true);
@@ -174,8 +189,9 @@ using TThreadExceptionEvent = std::function<void(TComponent* Sender, const std::
 //
 // Subclasses: the most derived destructor must call ShutdownThread() first,
 // so the worker never calls into a half-destroyed object.
-// Ownership: the output owns its worker; it must not be destroyed from
-// inside its own events (the worker would outlive it).
+// Ownership: the output owns its worker. Destroyed from inside its own
+// events (on its worker), the program ends there with that rule as the
+// reason: the worker would go on inside a freed object.
 class TVelmarOutput : public TComponent {
 public:
     explicit TVelmarOutput(TComponent* AOwner);
@@ -199,6 +215,9 @@ public:
     TOutputProgressEvent OnProgress;
     TThreadExceptionEvent OnThreadException;
 
+    // The removal of the input, or of one it pulls from, during a run stops
+    // the run and waits for its end before the input goes (not from the
+    // worker: the program ends there); then the input is cleared.
     void Notification(TComponent* AComponent, TOperation Operation) override;
 
 protected:
@@ -217,8 +236,14 @@ protected:
 private:
     void RunFinished();
     void RunFailed(const std::exception& E);
+    void MarkReaders(bool Reading);
+    void Idle();
 
     std::atomic<bool> FBusy{false};
+    std::atomic<bool> FDetaching{false};
+    std::mutex FIdleLock;
+    std::condition_variable FIdle;
+    std::vector<TVelmarInput*> FReading; // the chain the current run reads; worker or Run only
     TVelmarInput* FInput = nullptr;
     std::unique_ptr<TVelmarThread> FThread;
 };

@@ -87,6 +87,15 @@ void TVelmarRateConverter::TSoxrDeleter::operator()(soxr* S) const
     soxr_delete(S);
 }
 
+void TVelmarRateConverter::Notification(TComponent* AComponent, TOperation Operation)
+{
+    // While a run reads through this converter, the run's output stops it
+    // first and tells again (TVelmarOutput::Notification).
+    if (AComponent == FInput && Operation == TOperation::opRemove && !FBusy)
+        FInput = nullptr;
+    TVelmarInput::Notification(AComponent, Operation);
+}
+
 void TVelmarRateConverter::StartHighQuality()
 {
     soxr_error_t error = nullptr;

@@ -34,8 +34,8 @@ int ConvertFrames16(const uint8_t* In, uint8_t* Out, int InBytes, int32_t& Accum
 // the samples unchanged in both modes.
 //
 // Lifecycle: BeginRead opens the input and fixes the ratio; ReadData until
-// it returns 0; EndRead closes the input. Input is a plain reference: the
-// converter is not told when that component goes away.
+// it returns 0; EndRead closes the input. Input is forgotten when its
+// component is removed from the owner they share.
 // Failure: VelmarException "Input not assigned" without Input, "The Stream
 // is not opened" outside a read cycle, and a message naming the bad rate or
 // channel count in BeginRead (the input is closed again then).
@@ -55,6 +55,9 @@ public:
 
     TVelmarInput* Input() const { return FInput; }
     void SetInput(TVelmarInput* Value) { FInput = Value; }
+    TVelmarInput* Upstream() const override { return FInput; }
+    // Forgets Input when that component goes (once no run reads it).
+    void Notification(TComponent* AComponent, TOperation Operation) override;
     int OutSampleRate() const { return FOutSampleRate; }
     void SetOutSampleRate(int Value) { FOutSampleRate = Value; }
     bool AltaQualita() const { return FAltaQualita; }

@@ -3,13 +3,26 @@ set -euo pipefail
 ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 BUILD="${FENNICK_BUILD_DIR:-$ROOT/build}"
 
-install_packages() {
-    local missing=()
-    while read -r pkg; do
-        pkg="${pkg%%#*}"; pkg="${pkg//[[:space:]]/}"
-        [ -n "$pkg" ] || continue
-        dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q "install ok installed" || missing+=("$pkg")
+# packages [SECTION...]: the names packages.txt lists in those sections
+# ([build], [test], [run]), or in all of them; one a line.
+packages() {
+    local want=" $* " section="" line
+    while read -r line; do
+        line="${line%%#*}"; line="${line//[[:space:]]/}"
+        [ -n "$line" ] || continue
+        if [[ "$line" == \[*\] ]]; then
+            section="${line:1:-1}"
+        elif [ $# -eq 0 ] || [[ "$want" == *" $section "* ]]; then
+            echo "$line"
+        fi
     done < "$ROOT/packages.txt"
+}
+
+install_packages() {
+    local missing=() pkg
+    for pkg in $(packages); do
+        dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q "install ok installed" || missing+=("$pkg")
+    done
     [ ${#missing[@]} -eq 0 ] && return 0
     echo "Installing: ${missing[*]}" >&2
     local sudo=()

@@ -366,7 +366,9 @@ TEST_F(BatchRun, ARunFromTheFileManagerClosesTheProgramAtItsEnd)
     for (bool cancel : {false, true}) {
         SCOPED_TRACE(cancel ? "cancelled" : "finished");
         const std::string a = MakeWave("Dal menu.wav", cancel ? 20 : 0.5);
-        TPrima& f = MakeForm({a});
+        // Several selected files (%F) all run before it closes.
+        const std::string b = MakeWave("Secondo.wav", 0.5);
+        TPrima& f = MakeForm(cancel ? std::vector<std::string>{a} : std::vector<std::string>{a, b});
         ShowForm();
         ASSERT_TRUE(f.ChiudiAllaFine);
         // Only navigating does not close it.
@@ -381,6 +383,8 @@ TEST_F(BatchRun, ARunFromTheFileManagerClosesTheProgramAtItsEnd)
         }
         ASSERT_TRUE(WaitFor([&f] { return !f.isVisible(); }));
         EXPECT_EQ(HasComment(DecodeOgg(Out("Dal menu.ogg"))), !cancel);
+        if (!cancel)
+            EXPECT_TRUE(HasComment(DecodeOgg(Out("Secondo.ogg"))));
         EXPECT_TRUE(Messages.empty());
     }
 }
@@ -457,6 +461,59 @@ TEST_F(BatchRun, ADesktopEntryThatCannotBeWrittenIsNoError)
     f.close();
     EXPECT_FALSE(f.isVisible());
     EXPECT_TRUE(Messages.empty());
+}
+
+TEST_F(BatchRun, AnInstalledProgramLeavesTheCommandToItsSystemEntry)
+{
+    // A program folder laid out as an install, and a link to its data folder.
+    const std::string prefix = Home() + "/prefisso";
+    const std::string program = prefix + "/bin/";
+    const std::string data = prefix + "/share";
+    const std::string system = data + "/applications/velmar-fennick.desktop";
+    std::filesystem::create_directories(program);
+    std::filesystem::create_directories(data + "/applications");
+    std::filesystem::create_directory_symlink(data, Home() + "/collegamento");
+    const std::string userData = Home() + "/.local/share";
+    struct Row {
+        const char* what;
+        bool systemEntry;
+        std::string dataHome, dataDirs;
+        bool installed;
+    };
+    const Row rows[] = {
+        {"read from XDG_DATA_DIRS", true, userData, "/usr/share:" + data + "/", true},
+        {"read through a link", true, userData, Home() + "/collegamento", true},
+        {"installed in the data home", true, data, "", true},
+        {"an install the desktop does not read", true, userData, "/usr/local/share:/usr/share", false},
+        {"a relative data folder does not count", true, userData, "prefisso/share", false}, // cwd: Home()
+        {"no system entry", false, userData, data, false},
+    };
+    const auto cwd = std::filesystem::current_path();
+    std::filesystem::current_path(Home());
+    for (const Row& r : rows) {
+        SCOPED_TRACE(r.what);
+        std::filesystem::remove(system);
+        if (r.systemEntry)
+            WriteBytes(system, {'x'});
+        setenv("XDG_DATA_HOME", r.dataHome.c_str(), 1);
+        setenv("XDG_DATA_DIRS", r.dataDirs.c_str(), 1);
+        EXPECT_EQ(Installato(QString::fromStdString(program)), r.installed);
+        // An entry left by a run from a build folder.
+        const std::string entry = r.dataHome + "/applications/velmar-fennick-converti.desktop";
+        std::filesystem::create_directories(r.dataHome + "/applications");
+        WriteBytes(entry, {'x'});
+        TPrima& f = MakeForm();
+        f.SetCartellaProgramma(QString::fromStdString(program));
+        ShowForm();
+        f.close();
+        if (r.installed)
+            EXPECT_FALSE(std::filesystem::exists(entry));
+        else
+            EXPECT_NE(ReadText(entry).find("Exec=\"" + program + "fennick\" %f\n"), std::string::npos);
+        EXPECT_EQ(std::filesystem::exists(system), r.systemEntry);
+    }
+    std::filesystem::current_path(cwd);
+    unsetenv("XDG_DATA_DIRS");
 }
 
 TEST(RigaExec, QuotesAndEscapesTheProgramsPath)

@@ -461,23 +461,35 @@ TEST_F(Wizard, TheMenuOpensTheHomePageAndTheSupportMail)
     EXPECT_EQ(f.Home->Modo(), Ingrandita);
 }
 
-TEST_F(Wizard, AFileOnTheCommandLineOpensOnTheListStep)
+TEST_F(Wizard, FilesOnTheCommandLineOpenOnTheListStep)
 {
-    const std::string file = MakeWave("Brano 1.wav", 0.1);
-    // A path split at its blank comes back whole.
-    TPrima& f = MakeForm({Home() + "/Brano", "1.wav"});
-    EXPECT_EQ(f.RigaComando, " " + file);
-    EXPECT_EQ(f.FileComando, file);
-    ShowForm();
-    EXPECT_TRUE(f.ChiudiAllaFine);
-    EXPECT_EQ(f.Passo, 2);
-    EXPECT_EQ(f.Pagina->currentIndex(), 2);
-    EXPECT_EQ(Entries(f), std::vector<std::string>{file});
-    EXPECT_EQ(f.Avanti->text(), "Fine");
-    EXPECT_TRUE(f.Avanti->isEnabled());
-    EXPECT_TRUE(f.Indietro->isEnabled());
-    EXPECT_EQ(StatusText(f), "1 brano presente");
-    EXPECT_FLOAT_EQ(f.Vorbis->Compression(), 0.4f);
+    const std::string spaced = MakeWave("Brano 1.wav", 0.1);
+    const std::string first = MakeWave("Brano", 0.1); // the split path's first part names a file too
+    const std::string other = MakeWave("altro.wav", 0.1);
+    struct Row {
+        std::vector<std::string> params;
+        std::vector<std::string> entries;
+        const char* status;
+    };
+    const Row rows[] = {
+        // A path split at its blank comes back whole.
+        {{Home() + "/Brano", "1.wav"}, {spaced}, "1 brano presente"},
+        // A file manager's %F: every existing file, whole, in the order given.
+        {{other, spaced, Home() + "/manca.wav", first}, {other, spaced, first}, "3 brani presenti"},
+    };
+    for (const Row& r : rows) {
+        TPrima& f = MakeForm(r.params);
+        ShowForm();
+        EXPECT_TRUE(f.ChiudiAllaFine);
+        EXPECT_EQ(f.Passo, 2);
+        EXPECT_EQ(f.Pagina->currentIndex(), 2);
+        EXPECT_EQ(Entries(f), r.entries);
+        EXPECT_EQ(f.Avanti->text(), "Fine");
+        EXPECT_TRUE(f.Avanti->isEnabled());
+        EXPECT_TRUE(f.Indietro->isEnabled());
+        EXPECT_EQ(StatusText(f), r.status);
+        EXPECT_FLOAT_EQ(f.Vorbis->Compression(), 0.4f);
+    }
 }
 
 TEST_F(Wizard, ACommandLineWithoutAnExistingFileIsIgnored)

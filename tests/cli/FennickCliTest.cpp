@@ -58,6 +58,7 @@ TEST(FennickCli, OptionsAreCheckedWithItalianMessages)
         {{"--bogus", "a.wav"}, false, "opzione sconosciuta"},
         {{}, false, "nessun file"},
         {{"--help"}, true, ""},
+        {{"--version"}, true, ""},
         {{"--ricampionamento", "veloce", "a.wav"}, true, ""},
         {{"--ricampionamento", "lenta", "a.wav"}, false, "ricampionamento non valido"},
     };

@@ -52,6 +52,8 @@ public:
     bool OutputStep(bool abort) override
     {
         ++Steps;
+        if (Shared)
+            ++*Shared;
         if (!Active())
             return true;
         ++ActiveSteps;
@@ -82,6 +84,21 @@ public:
     std::atomic<int> Steps{0}, ActiveSteps{0}, Finishes{0};
     std::atomic<bool> StepThrows{false}, PrepareThrows{false}, FinishThrows{false};
     std::chrono::milliseconds StepDelay{0};
+    std::atomic<int>* Shared = nullptr; // counts steps beyond the output's life
+};
+
+// An input that hands on what it pulls from Source (a converter's place).
+class FakeLink : public FakeInput {
+public:
+    using FakeInput::FakeInput;
+    TVelmarInput* Upstream() const override { return Source; }
+    int ReadData(void* buf, int size) override { return Source->ReadData(buf, size); }
+    void Notification(TComponent* c, TOperation op) override
+    {
+        if (c == Source && op == TOperation::opRemove && !Busy())
+            Source = nullptr;
+    }
+    TVelmarInput* Source = nullptr;
 };
 
 // Waits for the output's events.
@@ -295,10 +312,73 @@ TEST(VelmarOutput, DestroyingWhileRunningStopsTheWorker)
     auto* out = TComponent::Create<FakeOutput>(&owner);
     out->SetInput(in);
     out->StepDelay = 1ms;
+    std::atomic<int> steps{0};
+    out->Shared = &steps;
     out->Run();
     std::this_thread::sleep_for(10ms);
     owner.DestroyComponent(out); // returns only once the worker has left
-    EXPECT_EQ(owner.ComponentCount(), 1);
+    const int stepsThen = steps;
+    const int64_t readThen = in->Position();
+    std::this_thread::sleep_for(30ms);
+    EXPECT_GT(stepsThen, 1);
+    EXPECT_EQ(steps, stepsThen);
+    EXPECT_EQ(in->Position(), readThen);
+}
+
+// Removing what a run reads, directly or behind another input, stops the
+// run first; nothing reads the removed input afterwards.
+TEST(VelmarOutput, RemovingAnInputARunReadsStopsTheRunFirst)
+{
+    for (bool behindALink : {false, true}) {
+        SCOPED_TRACE(behindALink);
+        TComponent owner;
+        auto* in = TComponent::Create<FakeInput>(&owner, int64_t(1) << 40);
+        FakeLink* link = nullptr;
+        if (behindALink) {
+            link = TComponent::Create<FakeLink>(&owner, 0);
+            link->Source = in;
+        }
+        auto* out = TComponent::Create<FakeOutput>(&owner);
+        Events ev;
+        ev.Attach(*out);
+        out->SetInput(behindALink ? static_cast<TVelmarInput*>(link) : in);
+        out->StepDelay = 1ms;
+        out->Run();
+        std::this_thread::sleep_for(10ms);
+        owner.DestroyComponent(in); // freed here: a later read would be caught by the sanitizers
+        EXPECT_TRUE(ev.WaitFor(ev.done, 1));
+        EXPECT_FALSE(out->Busy());
+        EXPECT_EQ(behindALink ? link->Source : out->Input(), nullptr);
+    }
+}
+
+TEST(OutputLifetimeDeathTest, BreakingALifetimeRuleEndsTheProgramThere)
+{
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_DEATH(
+        {
+            TComponent owner;
+            auto* in = TComponent::Create<FakeInput>(&owner, 100);
+            auto* out = TComponent::Create<FakeOutput>(&owner);
+            out->SetInput(in);
+            std::atomic<bool> never{false};
+            out->OnDone = [&](TComponent*) { owner.DestroyComponent(out); };
+            out->Run();
+            while (!never)
+                std::this_thread::sleep_for(1ms);
+        },
+        "must not be destroyed from its own events");
+    EXPECT_DEATH(
+        {
+            TComponent owner;
+            auto in = std::make_unique<FakeInput>(nullptr, int64_t(1) << 40);
+            auto* out = TComponent::Create<FakeOutput>(&owner);
+            out->SetInput(in.get());
+            out->StepDelay = 1ms;
+            out->Run();
+            in.reset();
+        },
+        "must not be destroyed while an output reads it");
 }
 
 TEST(VelmarOutput, FinalStepAtDestructionSeesAbort)
