@@ -4,9 +4,38 @@
 #include <QEvent>
 #include <QMetaObject>
 
+#include <algorithm>
+#include <cerrno>
 #include <stdexcept>
 
+#include <sys/resource.h>
+#include <unistd.h>
+
 namespace velmar {
+
+namespace {
+
+// How much nicer than the window an encoding worker is.
+constexpr int PassiCortesia = 5;
+
+// The calling worker yields to the window's thread: with every processor
+// encoding, the window still gets one as soon as it has an event to
+// handle. It lowers this thread's priority only (Linux threads have their
+// own), once per worker.
+void Cedi()
+{
+    thread_local bool fatto = false;
+    if (fatto)
+        return;
+    fatto = true;
+    const auto tid = static_cast<id_t>(gettid());
+    errno = 0;
+    const int nice = getpriority(PRIO_PROCESS, tid);
+    if (errno == 0)
+        setpriority(PRIO_PROCESS, tid, std::min(nice + PassiCortesia, 19));
+}
+
+} // namespace
 
 TCodifica::TCodifica(const TEncodeSettings& Settings, unsigned Jobs, TEventi Eventi, QObject* AParent)
     : QObject(AParent), FEventi(std::move(Eventi))
@@ -15,6 +44,7 @@ TCodifica::TCodifica(const TEncodeSettings& Settings, unsigned Jobs, TEventi Eve
     TVelmarBatch::TEvents e;
     e.OnStart = [this](size_t i) {
         const auto t = std::chrono::steady_clock::now();
+        Cedi();
         QMetaObject::invokeMethod(
             this,
             [this, i, t] {

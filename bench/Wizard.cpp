@@ -51,6 +51,15 @@ double ThreadCpuMs()
     return t.tv_sec * 1e3 + t.tv_nsec / 1e6;
 }
 
+// Milliseconds this thread has waited, ready, for a processor.
+double ThreadWaitMs()
+{
+    std::ifstream f("/proc/thread-self/schedstat");
+    unsigned long long run = 0, wait = 0;
+    f >> run >> wait;
+    return wait / 1e6;
+}
+
 // Lets the window idle on its event loop for Seconds; returns the CPU used.
 double Idle(double Seconds)
 {
@@ -100,19 +109,23 @@ int main(int argc, char** argv)
     QTimer probe;
     probe.setTimerType(Qt::PreciseTimer);
     QElapsedTimer clock;
-    // And how much of the worst gap this thread spent running: little
-    // means it was kept waiting (by the scheduler or a lock), not busy.
+    // And how the worst gap was spent: running (busy), ready but waiting
+    // for a processor (the scheduler), or neither (blocked).
     double threadCpu = ThreadCpuMs(), worstCpu = 0;
+    double threadWait = ThreadWaitMs(), worstWait = 0;
     QObject::connect(&probe, &QTimer::timeout, [&] {
         const qint64 late = sinceTick.nsecsElapsed() - 10'000'000;
         const double cpuNow = ThreadCpuMs();
+        const double waitNow = ThreadWaitMs();
         over50 += late > 50'000'000;
         if (late > worstLate) {
             worstLate = late;
             worstAt = clock.nsecsElapsed();
             worstCpu = cpuNow - threadCpu;
+            worstWait = waitNow - threadWait;
         }
         threadCpu = cpuNow;
+        threadWait = waitNow;
         sinceTick.restart();
     });
 
@@ -136,8 +149,8 @@ int main(int argc, char** argv)
     const double cpu = CpuSeconds() - cpuStart;
 
     const double idleAfter = Idle(idle);
-    std::printf("run %.3f\ncpu %.3f\nstall_ms %.1f\nstall_at %.3f\nstall_cpu_ms %.1f\nstalls_over_50ms %d\n"
+    std::printf("run %.3f\ncpu %.3f\nstall_ms %.1f\nstall_at %.3f\nstall_cpu_ms %.1f\nstall_ready_ms %.1f\nstalls_over_50ms %d\n"
                 "idle_before %.3f\nidle_after %.3f\n",
-                run, cpu, worstLate / 1e6, worstAt / 1e9, worstCpu, over50, idleBefore, idleAfter);
+                run, cpu, worstLate / 1e6, worstAt / 1e9, worstCpu, worstWait, over50, idleBefore, idleAfter);
     return 0;
 }
