@@ -20,8 +20,9 @@ constexpr int PassiCortesia = 5;
 
 // The calling worker yields to the window's thread: with every processor
 // encoding, the window still gets one as soon as it has an event to
-// handle. It lowers this thread's priority only (Linux threads have their
-// own), once per worker.
+// handle. It lowers the priority of this thread only (Linux threads have
+// their own), once per worker; the encoder's thread that the worker starts
+// for each file inherits it.
 void Cedi()
 {
     thread_local bool fatto = false;
