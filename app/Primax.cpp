@@ -1,5 +1,6 @@
 #include "app/Primax.h"
 
+#include "app/Codifica.h"
 #include "app/Disegni.h"
 #include "app/Finestra.h"
 #include "app/MessageDialog.h"
@@ -42,8 +43,11 @@
 #include <QToolButton>
 #include <QVBoxLayout>
 
+#include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <filesystem>
+#include <thread>
 
 namespace velmar {
 
@@ -52,7 +56,6 @@ namespace {
 const QColor Faccia(0xE7, 0xE7, 0xE7);
 const QColor Bordo(0x7F, 0x7F, 0x7F);
 const int AltezzaTitolo = 23;
-const char* const Commento = "Codificato con Velmar Fennick";
 const char* const NomeVoce = "velmar-fennick-converti.desktop";
 const char* const VoceDiSistema = "velmar-fennick.desktop";
 const char* const NomeComando = "Converti in Ogg Vorbis con Velmar Fennick";
@@ -80,6 +83,10 @@ bool EsisteFile(const std::string& Path)
 }
 
 QString Testo(const std::string& Path) { return QFile::decodeName(QByteArray::fromStdString(Path)); }
+
+// An entry's place in the run's batch, in the entry's data; none when its
+// file was missing as the run started.
+constexpr int RuoloIndice = Qt::UserRole + 1;
 
 // The skinned frame's stand-in: a 1-pixel border, the face colour and a
 // title bar with the window menu's button, the caption and a close button.
@@ -240,8 +247,14 @@ TPrima::TPrima(const std::vector<std::string>& Parametri, QWidget* AParent)
 
 TPrima::~TPrima()
 {
-    // Late events of the encoder must find nothing to do.
     FChiusa = true;
+    // As a cancel. The run, a child, waits for its workers as it goes;
+    // they have been told to stop, so the wait is short.
+    if (FCodifica) {
+        FermaClick();
+        FCodifica->Lascia();
+        FCodifica = nullptr;
+    }
 }
 
 void TPrima::CreaFinestra()
@@ -494,7 +507,6 @@ void TPrima::CreaComponenti()
     Oggo->SetName("Oggo");
     for (int i = 0; i < FComponenti.ComponentCount(); ++i)
         FComponenti.Components(i)->Loaded();
-    CollegaEncoder();
 
     Stima = new TVelmarEstimatedTimer(this);
     Stima->SetInterval(1000);
@@ -534,21 +546,25 @@ void TPrima::CreaComponenti()
     Notifica = new TVelmarNotifica(this);
 }
 
-// The encoder calls these on its worker thread: each one only queues its
-// work to this window's thread, in the order raised.
-void TPrima::CollegaEncoder()
+// The run's events reach the shown file's handlers; those of the files
+// behind it are only recorded (TCodifica) until they are shown.
+void TPrima::CollegaEncoder(const TEncodeSettings& Settings)
 {
-    Vorbis->OnProgress = [this](TComponent*) {
-        const int percent = Vorbis->Progress();
-        QMetaObject::invokeMethod(this, [this, percent] { VorbisProgress(percent); }, Qt::QueuedConnection);
+    TCodifica::TEventi e;
+    e.Iniziata = [this](size_t Index) {
+        if (static_cast<long long>(Index) == Mostrata())
+            AvviaStima();
     };
-    Vorbis->OnDone = [this](TComponent*) {
-        QMetaObject::invokeMethod(this, [this] { VorbisDone(); }, Qt::QueuedConnection);
+    e.Progresso = [this](size_t Index) {
+        if (static_cast<long long>(Index) == Mostrata())
+            VorbisProgress(FCodifica->Voce(Index).Percento);
     };
-    Vorbis->OnThreadException = [this](TComponent*, const std::exception& E) {
-        const QString reason = QString::fromUtf8(E.what());
-        QMetaObject::invokeMethod(this, [this, reason] { VorbisThreadException(reason); }, Qt::QueuedConnection);
+    e.Finita = [this](size_t Index) {
+        if (static_cast<long long>(Index) == Mostrata())
+            VorbisDone();
     };
+    const unsigned processi = Processi ? Processi : std::max(1u, std::thread::hardware_concurrency());
+    FCodifica = new TCodifica(Settings, processi, std::move(e), this);
 }
 
 // ---- start-up -----------------------------------------------------------------
@@ -783,6 +799,8 @@ void TPrima::FormCloseQuery(bool& CanClose)
 void TPrima::FormClose()
 {
     FChiusa = true;
+    if (InCorso())
+        FermaClick();
     Stima->SetEnabled(false);
     Aggiornoregistro();
 }
@@ -823,6 +841,7 @@ void TPrima::AggiungiVoce(const std::string& Path)
     item->setData(Qt::UserRole, QByteArray::fromStdString(Path));
     item->setToolTip(item->text());
     Lista->addItem(item);
+    Accoda(Lista->count() - 1); // during a run, it joins it
 }
 
 void TPrima::AggiungiClick()
@@ -908,61 +927,135 @@ void TPrima::Contatore()
 
 std::string TPrima::NomeUscita(const std::string& Input) const
 {
-    std::string name = Input.substr(Input.find_last_of('/') + 1);
-    const size_t dot = name.find_last_of('.');
-    if (dot != std::string::npos)
-        name.erase(dot);
-    return CartellaMusica + "/" + name + ".ogg";
+    return OutputNameFor(Input, CartellaMusica);
 }
 
+// "Fine": the settings as they stand now hold for the whole run.
 void TPrima::Go()
 {
     Indietro->setEnabled(false);
     Avanti->setEnabled(false);
     MostraPagina(3);
-    const std::string input = Voce(0);
-    if (!EsisteFile(input)) {
-        Altrifile();
-        return;
-    }
-    Wave->SetFileName(input);
-    const std::string output = NomeUscita(input);
-    Vorbis->SetFileName(output);
-    Porco->SetCaption(output);
-    Quantifile();
-    Barra->setValue(0);
-    AzzeroTempi();
-    try {
-        Vorbis->Run();
-    } catch (const std::exception& E) {
-        // Only a busy or unwired encoder refuses at once; report it like a failed file.
-        const QString reason = QString::fromUtf8(E.what());
-        QMetaObject::invokeMethod(this, [this, reason] { VorbisThreadException(reason); }, Qt::QueuedConnection);
-        return;
-    }
-    Stima->SetEnabled(true);
+    FAvvisi.clear();
+    TEncodeSettings settings;
+    settings.Compression = Vorbis->Compression();
+    settings.OutSampleRate = Rate->OutSampleRate();
+    settings.HighQualityResampling = Rate->AltaQualita();
+    CollegaEncoder(settings);
+    for (int row = 0; row < Lista->count(); ++row)
+        Accoda(row);
+    ProssimaVoce();
+}
+
+// Entry Row joins the run, when its file is there.
+void TPrima::Accoda(int Row)
+{
+    const std::string input = Voce(Row);
+    if (FCodifica && EsisteFile(input))
+        Lista->item(Row)->setData(RuoloIndice, qulonglong(FCodifica->Aggiungi(input, CartellaMusica)));
+}
+
+// The batch index of the shown file (entry 0), or -1.
+long long TPrima::Mostrata() const
+{
+    const QListWidgetItem* item = Lista->item(0);
+    const QVariant index = item ? item->data(RuoloIndice) : QVariant();
+    return FCodifica && index.isValid() ? static_cast<long long>(index.toULongLong()) : -1;
 }
 
 void TPrima::Altrifile()
 {
-    Taggo();
-    delete Lista->takeItem(0);
-    ProssimaVoce();
+    if (ChiudiVoce())
+        ProssimaVoce();
+    else
+        AzzeroTutto();
 }
 
+// Shows entry 0, and goes on down the list while there is nothing to wait
+// for: a missing file goes without a word, a file that has already ended
+// in the background is dealt with at once.
 void TPrima::ProssimaVoce()
 {
-    if (Lista->count() == 0) {
-        AzzeroTutto();
-        return;
+    while (FCodifica) {
+        if (Lista->count() == 0) {
+            AzzeroTutto();
+            return;
+        }
+        Lista->setCurrentRow(0);
+        if (!MostraVoce()) {
+            delete Lista->takeItem(0);
+            continue;
+        }
+        if (!FCodifica->Voce(Mostrata()).Finita)
+            return;
+        if (!ChiudiVoce()) {
+            AzzeroTutto();
+            return;
+        }
     }
-    Lista->setCurrentRow(0);
-    Go();
+}
+
+// Entry 0 becomes the shown file; false when its file is missing.
+bool TPrima::MostraVoce()
+{
+    const std::string input = Voce(0);
+    if (!EsisteFile(input)) {
+        if (Mostrata() >= 0)
+            FCodifica->Ferma(Mostrata(), TStopMode::Discard);
+        return false;
+    }
+    if (Mostrata() < 0)
+        Accoda(0); // appeared since the run started
+    const TCodifica::TVoce& v = FCodifica->Voce(Mostrata());
+    Wave->SetFileName(input);
+    Vorbis->SetFileName(v.Output);
+    Porco->SetCaption(v.Output);
+    Quantifile();
+    Barra->setValue(std::min(v.Percento, 100));
+    AzzeroTempi();
+    AvviaStima();
+    return true;
+}
+
+// The times of the shown file, counted from when its encoding started
+// (before it was shown, when it encoded in the background).
+void TPrima::AvviaStima()
+{
+    const TCodifica::TVoce& v = FCodifica->Voce(Mostrata());
+    const auto elapsed = v.Iniziata ? std::chrono::steady_clock::now() - v.Inizio : std::chrono::steady_clock::duration{};
+    Stima->Resume(std::chrono::duration<double>(elapsed).count() / 86400.0);
+    // A file not yet under way has no times to show: the captions stay alone.
+    if (v.Iniziata && v.Percento > 0)
+        Stima->Tick();
+}
+
+// The shown file has ended: its part takes its name, or its failure is
+// reported; its entry goes. False when the run ends here (cancelled).
+bool TPrima::ChiudiVoce()
+{
+    Stima->SetEnabled(false);
+    const TEncodeResult& r = FCodifica->Esito(Mostrata());
+    Taggo();
+    if (r.Outcome == TEncodeOutcome::Done)
+        ++FCompletati;
+    if (r.Outcome == TEncodeOutcome::Failed)
+        VorbisThreadException(QString::fromStdString(r.Reason));
+    if (!FCodifica)
+        return false;
+    delete Lista->takeItem(0);
+    return !Annullato;
 }
 
 void TPrima::AzzeroTutto()
 {
     Annullato = false;
+    Stima->SetEnabled(false);
+    if (FCodifica) {
+        // Files not shown yet leave nothing behind.
+        FCodifica->FermaTutto(TStopMode::Discard);
+        FCodifica->Lascia();
+        FCodifica = nullptr;
+    }
     MostraPagina(0);
     Passo = 0;
     Lista->clear();
@@ -972,23 +1065,43 @@ void TPrima::AzzeroTutto()
     Contatore();
     AvvisoFineCodifica(FCompletati);
     FCompletati = 0;
+    MostraAvvisi();
     // The window is left on its welcome page for a moment before it goes.
     if (ChiudiAllaFine)
         QTimer::singleShot(100, this, [this] { close(); });
 }
 
+// One box for everything the run has to say about the files it wrote.
+void TPrima::MostraAvvisi()
+{
+    const qsizetype MassimoRighe = 20; // the box stays within the screen
+    const QStringList avvisi = std::exchange(FAvvisi, {});
+    if (avvisi.isEmpty() || FChiusa)
+        return;
+    QString text = QStringLiteral("Codifica terminata, con questi avvisi:\r");
+    for (const QString& riga : avvisi.mid(0, MassimoRighe))
+        text += QLatin1Char('\r') + riga;
+    if (avvisi.size() > MassimoRighe)
+        text += QStringLiteral("\r... e altri %1.").arg(avvisi.size() - MassimoRighe);
+    Avviso(QStringLiteral("Attenzione - Velmar Fennick"), suiWarning, text);
+}
+
+// The shown file takes its name: its part (encoded and tagged by the
+// engine, off this thread) is renamed over the output, a rename only.
 void TPrima::Taggo()
 {
-    const std::string output = Vorbis->FileName();
-    if (!EsisteFile(output))
+    const long long shown = Mostrata();
+    if (shown < 0)
         return;
-    try {
-        Oggo->SetNomedelfile(output);
-        Oggo->SetCommento(Commento);
-        Oggo->WriteTags(output);
-    } catch (const std::exception&) {
-        // An unreadable output stays as the encoder left it.
-    }
+    TEncodeResult& r = FCodifica->Esito(shown);
+    if (r.Part.empty())
+        return;
+    CommitPart(r);
+    if (r.Outcome == TEncodeOutcome::Failed)
+        return;
+    const QString name = QLatin1Char('"') + Testo(Voce(0)) + QStringLiteral("\" ");
+    for (const std::string& w : r.Warnings)
+        FAvvisi.append(name + QString::fromStdString(w));
 }
 
 void TPrima::Quantifile()
@@ -998,54 +1111,45 @@ void TPrima::Quantifile()
 
 void TPrima::VorbisProgress(int Percent)
 {
-    if (FChiusa || Percent < 0)
+    if (Percent < 0)
         return;
     Barra->setValue(std::min(Percent, 100));
 }
 
+// The shown file's encoding has ended (done, stopped or failed).
 void TPrima::VorbisDone()
 {
-    if (FChiusa)
-        return;
-    Stima->SetEnabled(false);
-    if (!Annullato && !FSaltato)
-        ++FCompletati;
-    FSaltato = false;
-    if (Annullato)
-        AzzeroTutto();
-    else
-        Altrifile();
+    Altrifile();
 }
 
-// A failed file: reported (the encoder has already removed what it wrote),
-// its entry dropped, and the batch goes on.
+// A failed file, reported when it is the shown one; nothing of it was
+// written, and the run goes on.
 void TPrima::VorbisThreadException(const QString& Reason)
 {
     if (FChiusa)
         return;
-    Stima->SetEnabled(false);
     Avviso(CaptionErrore, suiStop,
-           QStringLiteral("Impossibile codificare il file\r") + Testo(Wave->FileName()) +
-               QStringLiteral("\r\rMotivo: ") + Reason);
-    if (FChiusa)
-        return;
-    delete Lista->takeItem(0);
-    if (Annullato)
-        AzzeroTutto();
-    else
-        ProssimaVoce();
+           QStringLiteral("Impossibile codificare il file\r") + Testo(Voce(0)) + QStringLiteral("\r\rMotivo: ") +
+               Reason);
 }
 
+// "Annulla operazione": the shown file stays as far as it got, without the
+// comment; the files behind it leave nothing.
 void TPrima::FermaClick()
 {
+    if (!FCodifica)
+        return;
     Annullato = true;
-    Vorbis->Stop();
+    if (Mostrata() >= 0)
+        FCodifica->Ferma(Mostrata(), TStopMode::KeepUntagged);
+    FCodifica->FermaTutto(TStopMode::Discard);
 }
 
+// "Salta questo file": the shown file stays as far as it got, tagged.
 void TPrima::SaltaClick()
 {
-    FSaltato = true;
-    Vorbis->Stop();
+    if (Mostrata() >= 0)
+        FCodifica->Ferma(Mostrata(), TStopMode::KeepTagged);
 }
 
 void TPrima::StimaGetCurrentCount(int& Count)

@@ -7,6 +7,7 @@
 #include <QList>
 #include <QPixmap>
 #include <QString>
+#include <QStringList>
 #include <QWidget>
 
 #include <functional>
@@ -42,6 +43,8 @@ class TVelmarStatusBarImage;
 class TVelmarVorbisOut;
 class TVelmarWaveIn;
 class TVelmarWebLabel;
+class TCodifica;
+struct TEncodeSettings;
 
 // TPrima: a fixed 454 x 349 frameless window whose frame `Forma` draws the
 // title bar (icon opening the window menu `pop`, caption, close button).
@@ -71,30 +74,38 @@ class TVelmarWebLabel;
 // Escape is "Chiudi". Delete on the list removes the selected entries;
 // "Elimina tutti" asks first.
 //
-// The run: Go encodes entry 0 of `Lista` through Wave -> Rate -> Vorbis
-// into CartellaMusica, the output named like the input with its extension
-// (from the last dot of the name) replaced by "ogg". The encoder's events
-// arrive on its worker thread and are queued to this window's thread in
-// the order they were raised, so all of one file's end (tagging through
-// Oggo, dropping the entry, starting the next file) is done before any
-// event of the next file is handled. The GUI thread never waits for the
-// encoder. A file the encoder fails on is reported in `Messaggio`, its
-// entry dropped, and the run goes on. The times read their captions alone
-// at the start of each file. The end of a run with files encoded to the
-// end (neither skipped nor cancelled) is told by a desktop notification
-// (AvvisoFineCodifica).
+// The run: "Fine" (Go) reads the settings (Vorbis->Compression,
+// Rate->OutSampleRate, Rate->AltaQualita) and queues every entry of
+// `Lista` on a batch with one worker per processor (TCodifica), each file
+// encoded and tagged off this thread into a part that waits for the
+// window. Entry 0 is the file shown: page 3 gives its output path, its
+// progress (as far as it has got when it is shown) and its times; when it
+// ends, its part takes its name (Taggo) or its failure is reported in
+// `Messaggio`, its entry goes and the next entry is shown, so files are
+// shown, tagged, reported and dropped in list order while the next ones
+// already encode. Outputs are named like the input with its extension
+// (from the last dot of the name) replaced by "ogg"; a name taken twice in
+// one run becomes "Nome (2).ogg". Files dropped during a run join it.
+// Warnings (a truncated input, a renamed output, a missing comment) are
+// listed in one box at the end of the run. The GUI thread never waits for
+// the audio work: the batch's events arrive as queued calls, in order.
+// The times read their captions alone at the start of each shown file. The
+// end of a run with files encoded to the end (neither skipped nor
+// cancelled) is told by a desktop notification (AvvisoFineCodifica).
 //
 // Closing: FormCloseQuery asks only while page 3 is shown; every close
 // writes the per-user desktop entry of the file manager's command
 // (Aggiornoregistro), unless the program is an installed one whose system
 // entry offers it already: then an old per-user entry is removed instead.
-// Destroying the window stops a running encoder; the file in progress is
-// ended as a complete stream.
+// Closing or destroying the window during a run cancels it: the shown file
+// ends as a complete stream without the comment, the others leave nothing.
 //
 // Test seams: `Messaggio` takes an answer hook; SetApriHook replaces the
 // open dialog; SetCartellaProgramma the running program's folder;
-// `Notifica` takes another bus. Lifecycle: a top-level widget; it owns every control and
-// component. Thread: GUI thread only.
+// `Notifica` takes another bus; Processi sets the workers of the next run.
+// Lifecycle: a top-level widget; it owns every control and component, and
+// the run, whose workers it joins as it goes (after telling them to stop).
+// Thread: GUI thread only.
 class TPrima : public QWidget {
     Q_OBJECT
 public:
@@ -166,6 +177,8 @@ public:
     int Passo = 0;
     bool Annullato = false;
     bool ChiudiAllaFine = false;
+    // Files a run encodes at once; 0: one per processor.
+    unsigned Processi = 0;
     std::string CartellaMusica;
     std::string RigaComando;
     std::string FileComando;
@@ -247,7 +260,7 @@ private:
     void CreaPagina3(QWidget* P);
     void CreaMenu();
     void CreaComponenti();
-    void CollegaEncoder();
+    void CollegaEncoder(const TEncodeSettings& Settings);
     void LeggoRigaComando(const std::vector<std::string>& Parametri);
     void MostraPagina(int Index);
     void Avviso(const QString& Caption, int Icon, const QString& Text);
@@ -256,10 +269,19 @@ private:
     void MostraCartella();
     void PulsantePredefinito();
     void AzzeroTempi();
+    void Accoda(int Row);
+    long long Mostrata() const;
+    bool MostraVoce();
+    bool ChiudiVoce();
+    void AvviaStima();
+    void MostraAvvisi();
 
-    // Owner of the engine's components; destroyed before the controls, so
-    // the encoder's worker is gone before anything it reports to.
+    // Owner of the components that hold the run's settings.
     TComponent FComponenti;
+    // The run in progress (a child); null between runs.
+    TCodifica* FCodifica = nullptr;
+    // "\"file\" warning" lines of the run, shown at its end.
+    QStringList FAvvisi;
     std::vector<std::string> FParametri;
     TApriHook FApriHook;
     QString FCartellaProgramma;
@@ -267,7 +289,6 @@ private:
     bool FAttivata = false;
     bool FChiusa = false;
     int FCompletati = 0;  // files of this run encoded to their end
-    bool FSaltato = false; // the current file was skipped
 };
 
 // Whether the program in Folder (ending in "/") is an installed one that

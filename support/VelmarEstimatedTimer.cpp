@@ -93,6 +93,17 @@ void TVelmarEstimatedTimer::SetEnabled(bool AEnabled)
     RequestUpdateTimer();
 }
 
+void TVelmarEstimatedTimer::Resume(TDateTime Elapsed)
+{
+    const TDateTime start = Now() - Elapsed;
+    {
+        std::lock_guard<std::mutex> hold(FLock);
+        FEnabled = true;
+        FStartTime = start;
+    }
+    RequestUpdateTimer();
+}
+
 // QTimer may only be started and stopped in its own thread.
 void TVelmarEstimatedTimer::RequestUpdateTimer()
 {

@@ -67,6 +67,9 @@ public:
     void SetInterval(uint32_t AInterval);
     bool Enabled() const;
     void SetEnabled(bool AEnabled);
+    // Enables the timer for a job that has already run for Elapsed: the
+    // start time becomes now - Elapsed, also when it was enabled already.
+    void Resume(TDateTime Elapsed);
 
     const TVelmarGetCountEvent& OnGetCurrentCount() const { return FOnGetCurrentCount; }
     void SetOnGetCurrentCount(TVelmarGetCountEvent AEvent) { FOnGetCurrentCount = std::move(AEvent); }

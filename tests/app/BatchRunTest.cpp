@@ -2,11 +2,12 @@
 // engine into Musica, checked with libvorbisfile; the file manager's command.
 #include "AppFixture.h"
 
+#include "app/Codifica.h"
 #include "support/BusPrivato.h"
-
 #include "support/VelmarDropFiles.h"
 #include "support/VelmarEstimatedTimer.h"
 #include "support/VelmarNotifica.h"
+#include "support/VelmarPathLabel.h"
 #include "support/VelmarStatusBarImage.h"
 #include "vorbis/VelmarVorbis.h"
 
@@ -20,6 +21,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <set>
 #include <sstream>
 
 using namespace velmar;
@@ -62,6 +64,39 @@ protected:
 
     std::string Out(const std::string& Name) const { return Musica() + "/" + Name; }
     static int64_t Frames(double Seconds) { return static_cast<int64_t>(Seconds * 44100); }
+
+    // The run's batch; null when none runs.
+    TCodifica* Corsa() const { return FForm->findChild<TCodifica*>(); }
+    // Waits until the files of Indexes have ended in the background.
+    bool WaitForEnded(const std::vector<size_t>& Indexes)
+    {
+        return WaitFor([&] {
+            const TCodifica* c = Corsa();
+            return c && std::all_of(Indexes.begin(), Indexes.end(), [c](size_t i) { return c->Voce(i).Finita; });
+        });
+    }
+    // Waits until no batch is left: a cancelled one goes once its last file has ended.
+    bool WaitForNoRun()
+    {
+        return WaitFor([this] {
+            QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+            return FForm->findChildren<TCodifica*>().isEmpty();
+        });
+    }
+    // The names in Musica; a part still waiting for its name (the hidden
+    // ".NAME.ogg.XXXXXX" beside its output) as "NAME.ogg.part".
+    std::set<std::string> MusicaFiles() const
+    {
+        std::set<std::string> names;
+        for (const auto& e : std::filesystem::directory_iterator(Musica())) {
+            std::string n = e.path().filename().string();
+            const size_t dot = n.rfind('.');
+            if (n.size() > 8 && n[0] == '.' && dot == n.size() - 7)
+                n = n.substr(1, dot - 1) + ".part";
+            names.insert(n);
+        }
+        return names;
+    }
 };
 
 TEST_F(BatchRun, EncodesEveryFileTagsItAndReturnsToTheWelcomePage)
@@ -139,42 +174,105 @@ TEST_F(BatchRun, SkippingTheFirstOfThreeKeepsItsPartTaggedAndGoesOn)
     EXPECT_EQ(f.Lista->count(), 0);
 }
 
-TEST_F(BatchRun, CancellingOnTheFirstOfThreeLeavesItUntaggedAndEmptiesTheList)
+TEST_F(BatchRun, CancellingLeavesTheShownFileUntaggedAndNothingOfTheFilesBehindIt)
 {
-    const std::string a = MakeWave("Lungo.wav", 30), b = MakeWave("B.wav", 0.3), c = MakeWave("C.wav", 0.3);
+    // Three at once: behind the shown file, B done and waiting, "Altro" and
+    // C encoding, D not started; an earlier "Altro.ogg" stays as it was.
+    const std::string a = MakeWave("Lungo.wav", 60), altro = MakeWave("Altro.wav", 60);
+    const std::string b = MakeWave("B.wav", 0.3), c = MakeWave("C.wav", 60), d = MakeWave("D.wav", 0.3);
+    std::filesystem::create_directories(Musica());
+    WriteBytes(Out("Altro.ogg"), {'v', 'e', 'c', 'c', 'h', 'i', 'o'});
     TPrima& f = MakeForm();
+    f.Processi = 3;
     ShowForm();
-    Start({a, b, c});
-    ASSERT_TRUE(WaitForProgress());
+    Start({a, altro, b, c, d});
+    ASSERT_TRUE(WaitForEnded({2}));
+    ASSERT_TRUE(WaitFor([this] { return Corsa()->Voce(3).Iniziata; }));
+    ASSERT_EQ(f.Lista->count(), 5);
+    for (size_t i : {0, 1, 3})
+        ASSERT_FALSE(Corsa()->Voce(i).Finita) << i;
+    ASSERT_FALSE(Corsa()->Voce(4).Iniziata);
     f.Ferma->click();
     ASSERT_TRUE(WaitForEnd());
-
-    const DecodedOgg first = DecodeOgg(Out("Lungo.ogg"));
-    ASSERT_TRUE(first.ok);
-    EXPECT_LT(first.pcmTotal, Frames(30));
-    EXPECT_FALSE(HasComment(first));
-    EXPECT_FALSE(FileExists(Out("B.ogg")));
-    EXPECT_FALSE(FileExists(Out("C.ogg")));
     EXPECT_EQ(f.Lista->count(), 0);
     EXPECT_EQ(f.Pagina->currentIndex(), 0);
     EXPECT_FALSE(f.Annullato);
     EXPECT_EQ(f.Stato->Panels()->Items(0)->Text(), "Nessun brano presente");
+    ASSERT_TRUE(WaitForNoRun());
+
+    const DecodedOgg first = DecodeOgg(Out("Lungo.ogg"));
+    ASSERT_TRUE(first.ok);
+    EXPECT_LT(first.pcmTotal, Frames(60));
+    EXPECT_FALSE(HasComment(first));
+    EXPECT_EQ(MusicaFiles(), (std::set<std::string>{"Lungo.ogg", "Altro.ogg"}));
+    EXPECT_EQ(ReadBytes(Out("Altro.ogg")), (std::vector<uint8_t>{'v', 'e', 'c', 'c', 'h', 'i', 'o'}));
+    EXPECT_TRUE(Messages.empty());
 }
 
-TEST_F(BatchRun, MissingAndBrokenFilesAreDroppedAndTheOthersEncoded)
+TEST_F(BatchRun, FilesAreShownTaggedAndReportedInListOrderWhileTheNextOnesEncode)
 {
+    const std::string lento = MakeWave("Lento.wav", 120), a = MakeWave("A.wav", 0.3), b = MakeWave("B.wav", 0.3);
+    const std::string rotto = Home() + "/Rotto.wav";
+    WriteBytes(rotto, {'R', 'I', 'F', 'F', 4, 0, 0, 0, 'W', 'A', 'V', 'E', 0, 1, 2});
+    TPrima& f = MakeForm();
+    f.Processi = 2;
+    // What had taken its name, and what was shown, when the error came.
+    std::set<std::string> atBox;
+    std::string shownAtBox;
+    f.Messaggio->SetAnswerHook([&](const TMessageDialog& Box) {
+        Messages.push_back({Box.Caption(), Box.Text(), Box.IconType(), {}});
+        atBox = MusicaFiles();
+        shownAtBox = f.Porco->Caption();
+        return 1;
+    });
+    ShowForm();
+    // Via.wav is missing: it is not queued.
+    Start({lento, a, rotto, Home() + "/Via.wav", b});
+    // The files behind the shown one end in the background and wait.
+    ASSERT_TRUE(WaitForEnded({1, 2, 3}));
+    ASSERT_EQ(f.Lista->count(), 5);
+    EXPECT_EQ(f.Porco->Caption(), Out("Lento.ogg"));
+    EXPECT_EQ(MusicaFiles(), (std::set<std::string>{"Lento.ogg.part", "A.ogg.part", "B.ogg.part"}));
+    EXPECT_TRUE(Messages.empty());
+    ASSERT_TRUE(f.Salta->isEnabled());
+    f.Salta->click();
+    ASSERT_TRUE(WaitForEnd());
+
+    ASSERT_EQ(Messages.size(), 1u);
+    EXPECT_TRUE(Messages[0].Text.startsWith("Impossibile codificare il file\r" + QString::fromStdString(rotto) + "\r"));
+    EXPECT_EQ(atBox, (std::set<std::string>{"Lento.ogg", "A.ogg", "B.ogg.part"}));
+    EXPECT_EQ(shownAtBox, Out("Rotto.ogg"));
+    EXPECT_EQ(MusicaFiles(), (std::set<std::string>{"Lento.ogg", "A.ogg", "B.ogg"}));
+    const DecodedOgg skipped = DecodeOgg(Out("Lento.ogg"));
+    EXPECT_LT(skipped.pcmTotal, Frames(120));
+    EXPECT_TRUE(HasComment(skipped));
+    for (const char* name : {"A.ogg", "B.ogg"}) {
+        const DecodedOgg d = DecodeOgg(Out(name));
+        EXPECT_EQ(d.pcmTotal, Frames(0.3)) << name;
+        EXPECT_TRUE(HasComment(d)) << name;
+    }
+}
+
+TEST_F(BatchRun, MissingAndBrokenFilesAreDroppedAndWarningsListedAtTheEnd)
+{
+    const QString errore = "Errore - Velmar Fennick", avvisi = "Attenzione - Velmar Fennick";
     struct Case {
         const char* Name;
-        std::vector<std::string> List; // "*" marks a broken file, "?" a missing one
+        // "*" marks a broken file, "?" a missing one.
+        std::vector<std::string> List;
         std::vector<std::string> Encoded;
-        size_t Messages;
+        std::vector<QString> Boxes; // captions, in order
     };
     const Case cases[] = {
-        {"missing first", {"?Via.wav", "A.wav"}, {"A.ogg"}, 0},
-        {"all missing", {"?Via.wav", "?Persa.wav"}, {}, 0},
-        {"broken in the middle", {"A.wav", "*Rotto.wav", "B.wav"}, {"A.ogg", "B.ogg"}, 1},
-        {"broken first", {"*Rotto.wav", "A.wav"}, {"A.ogg"}, 1},
-        {"broken last", {"A.wav", "*Rotto.wav"}, {"A.ogg"}, 1},
+        {"missing first", {"?Via.wav", "A.wav"}, {"A.ogg"}, {}},
+        {"all missing", {"?Via.wav", "?Persa.wav"}, {}, {}},
+        {"broken in the middle", {"A.wav", "*Rotto.wav", "B.wav"}, {"A.ogg", "B.ogg"}, {errore}},
+        {"broken first", {"*Rotto.wav", "A.wav"}, {"A.ogg"}, {errore}},
+        {"broken last", {"A.wav", "*Rotto.wav"}, {"A.ogg"}, {errore}},
+        {"warnings after the error",
+         {"A.wav", "*Rotto.wav", "sub/A.wav", "altra/A.wav"},
+         {"A.ogg", "A (2).ogg", "A (3).ogg"},
+         {errore, avvisi}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.Name);
@@ -183,6 +281,7 @@ TEST_F(BatchRun, MissingAndBrokenFilesAreDroppedAndTheOthersEncoded)
         std::vector<std::string> list;
         for (const std::string& e : c.List) {
             const std::string name = e[0] == '*' || e[0] == '?' ? e.substr(1) : e;
+            std::filesystem::create_directories(std::filesystem::path(Home() + "/" + name).parent_path());
             if (e[0] == '*')
                 WriteBytes(Home() + "/" + name, {'R', 'I', 'F', 'F', 4, 0, 0, 0, 'W', 'A', 'V', 'E', 0, 1, 2});
             else if (e[0] != '?')
@@ -197,13 +296,26 @@ TEST_F(BatchRun, MissingAndBrokenFilesAreDroppedAndTheOthersEncoded)
             EXPECT_TRUE(HasComment(DecodeOgg(Out(name)))) << name;
         EXPECT_FALSE(FileExists(Out("Rotto.ogg")));
         EXPECT_FALSE(FileExists(Out("Via.ogg")));
-        ASSERT_EQ(Messages.size(), c.Messages);
-        if (c.Messages) {
-            EXPECT_EQ(Messages[0].Caption, "Errore - Velmar Fennick");
-            EXPECT_EQ(Messages[0].Icon, suiStop);
-            EXPECT_EQ(Messages[0].Buttons, std::vector<QString>{"OK"});
-            EXPECT_TRUE(Messages[0].Text.contains(QString::fromStdString(Home() + "/Rotto.wav")));
-            EXPECT_TRUE(Messages[0].Text.contains("Impossibile codificare il file"));
+        ASSERT_EQ(Messages.size(), c.Boxes.size());
+        for (size_t i = 0; i < Messages.size(); ++i) {
+            const ShownMessage& m = Messages[i];
+            EXPECT_EQ(m.Caption, c.Boxes[i]);
+            EXPECT_EQ(m.Buttons, std::vector<QString>{"OK"});
+            if (m.Caption == errore) {
+                EXPECT_EQ(m.Icon, suiStop);
+                EXPECT_TRUE(m.Text.startsWith("Impossibile codificare il file\r" +
+                                              QString::fromStdString(Home() + "/Rotto.wav") + "\r"));
+            } else {
+                // One line per warning, each naming its input.
+                EXPECT_EQ(m.Icon, suiWarning);
+                const QStringList lines = m.Text.split('\r', Qt::SkipEmptyParts);
+                ASSERT_EQ(lines.size(), 3) << m.Text.toStdString();
+                for (int n : {2, 3}) {
+                    const std::string input = Home() + (n == 2 ? "/sub/A.wav" : "/altra/A.wav");
+                    EXPECT_TRUE(lines[n - 1].startsWith(QString::fromStdString("\"" + input + "\" è salvato come \"A (" +
+                                                                               std::to_string(n) + ").ogg\"")));
+                }
+            }
         }
         EXPECT_EQ(f.Pagina->currentIndex(), 0);
         EXPECT_EQ(f.Lista->count(), 0);
@@ -212,8 +324,9 @@ TEST_F(BatchRun, MissingAndBrokenFilesAreDroppedAndTheOthersEncoded)
 
 TEST_F(BatchRun, FilesDroppedDuringARunJoinItWithoutEnablingFine)
 {
-    const std::string a = MakeWave("Lungo.wav", 12), b = MakeWave("Dopo.wav", 0.3);
+    const std::string a = MakeWave("Lungo.wav", 60), b = MakeWave("Dopo.wav", 0.3);
     TPrima& f = MakeForm();
+    f.Processi = 2;
     ShowForm();
     Start({a});
     ASSERT_TRUE(WaitForProgress());
@@ -225,30 +338,37 @@ TEST_F(BatchRun, FilesDroppedDuringARunJoinItWithoutEnablingFine)
     EXPECT_FALSE(f.Avanti->isEnabled());
     f.AvantiClick(); // even pressed, no second run starts
     EXPECT_TRUE(Messages.empty());
+    // The free worker takes it while the shown file goes on.
+    ASSERT_TRUE(WaitForEnded({1}));
+    EXPECT_EQ(f.Lista->count(), 2);
     ASSERT_TRUE(WaitForEnd());
     EXPECT_TRUE(HasComment(DecodeOgg(Out("Lungo.ogg"))));
     EXPECT_TRUE(HasComment(DecodeOgg(Out("Dopo.ogg"))));
 }
 
-TEST_F(BatchRun, ClosingDuringARunAsksAndStopsTheFileAsACompleteStream)
+TEST_F(BatchRun, ClosingDuringARunAsksAndCancelsIt)
 {
-    const std::string a = MakeWave("Lungo.wav", 30);
+    const std::string a = MakeWave("Lungo.wav", 60), b = MakeWave("Dietro.wav", 60);
     TPrima& f = MakeForm();
+    f.Processi = 2;
     ShowForm();
-    Start({a});
+    Start({a, b});
     ASSERT_TRUE(WaitForProgress());
     Answer = 2;
     f.Chiudi->click();
     EXPECT_TRUE(f.isVisible());
-    EXPECT_TRUE(f.Vorbis->Busy());
+    EXPECT_TRUE(f.InCorso());
     Answer = 1;
     f.Chiudi->click();
     EXPECT_FALSE(f.isVisible());
     EXPECT_EQ(Messages.size(), 2u);
+    // As a cancel, even when the window goes at once.
     FForm.reset();
     const OggPages pages = ScanOggPages(Out("Lungo.ogg"));
     EXPECT_TRUE(pages.ok);
     EXPECT_TRUE(pages.lastIsEos);
+    EXPECT_FALSE(HasComment(DecodeOgg(Out("Lungo.ogg"))));
+    EXPECT_EQ(MusicaFiles(), std::set<std::string>{"Lungo.ogg"});
 }
 
 TEST_F(BatchRun, ARunFromTheFileManagerClosesTheProgramAtItsEnd)

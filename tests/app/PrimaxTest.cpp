@@ -2,6 +2,7 @@
 // real window with its message box and open dialog scripted.
 #include "AppFixture.h"
 
+#include "app/Codifica.h"
 #include "sources/VelmarConverters.h"
 #include "decor/VelmarLine.h"
 #include "decor/VelmarMailLabel.h"
@@ -282,7 +283,7 @@ TEST_F(Wizard, FineWithAnEmptyListShowsTheMessageAndChangesNothing)
     EXPECT_EQ(f.Passo, 2);
     EXPECT_EQ(f.Pagina->currentIndex(), 2);
     EXPECT_EQ(f.Lista->count(), 0);
-    EXPECT_FALSE(f.Vorbis->Busy());
+    EXPECT_EQ(f.findChild<TCodifica*>(), nullptr); // no run started
 }
 
 TEST_F(Wizard, CountTextFollowsTheList)

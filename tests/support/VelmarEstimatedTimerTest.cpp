@@ -127,7 +127,7 @@ TEST(VelmarEstimatedTimer, EstimateIsProjectedTotalDuration)
     }
 }
 
-TEST(VelmarEstimatedTimer, EnablingTwiceKeepsTheStartTime)
+TEST(VelmarEstimatedTimer, EnablingTwiceKeepsTheStartTimeAndResumeMovesIt)
 {
     Rig r;
     r.Timer.SetEnabled(true);
@@ -143,6 +143,16 @@ TEST(VelmarEstimatedTimer, EnablingTwiceKeepsTheStartTime)
     r.Now += 10 * Second;
     r.Timer.Tick();
     EXPECT_NEAR(*r.Elapsed / Second, 10, 1e-6);
+
+    // Resume counts from a start before now, enabled or not.
+    for (bool enabled : {true, false}) {
+        r.Timer.SetEnabled(enabled);
+        r.Timer.Resume(45 * Second);
+        EXPECT_TRUE(r.Timer.Enabled());
+        r.Now += 5 * Second;
+        r.Timer.Tick();
+        EXPECT_NEAR(*r.Elapsed / Second, 50, 1e-6) << enabled;
+    }
 }
 
 TEST(VelmarEstimatedTimer, IntervalZeroGivesNoTicksAndKeepsTheStartTime)
