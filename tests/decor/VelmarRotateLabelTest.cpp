@@ -110,7 +110,7 @@ TEST(VelmarRotateLabel, Defaults)
     EXPECT_EQ(L.FontColor(), QColor(Qt::red));
 }
 
-// Dark ink of Text drawn in black on white at the design's 11 pixels,
+// Dark ink of Text drawn in black on white at 11 pixels,
 // at device pixel ratio Scale: the total darkness and the widest run of
 // blank columns between the first and the last inked column.
 struct Stroke {
