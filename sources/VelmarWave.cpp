@@ -224,10 +224,10 @@ TVelmarWaveIn::THeader TVelmarWaveIn::LookAt(TStream& S, const std::string& File
         // looked at when it is decoded.
         if (w.BigEndian)
             throw VelmarException(TMotivo::FormatoNonSupportato, File, FormatName(ShownTag(f)) + " in RIFX");
-        std::vector<uint8_t> src = FormatForLayer(w.Fmt);
+        const TWaveFormatBuffer src = FormatBufferOf(w.Fmt);
         WAVEFORMATEX pcm{};
         pcm.wFormatTag = WAVE_FORMAT_PCM;
-        if (acmFormatSuggest(nullptr, reinterpret_cast<const WAVEFORMATEX*>(src.data()), &pcm, sizeof pcm,
+        if (acmFormatSuggest(nullptr, &src.Format, &pcm, sizeof pcm,
                              ACM_FORMATSUGGESTF_WFORMATTAG) != MMSYSERR_NOERROR)
             throw VelmarException(TMotivo::FormatoNonSupportato, File, FormatName(ShownTag(f)));
         d.Frames = CodedFrames(w, f, w.DataSize);

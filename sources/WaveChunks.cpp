@@ -250,21 +250,22 @@ TWaveFormat ParseWaveFormat(const std::vector<uint8_t>& Fmt, bool BigEndian)
     return f;
 }
 
-std::vector<uint8_t> FormatForLayer(const std::vector<uint8_t>& Fmt)
+TWaveFormatBuffer FormatBufferOf(const std::vector<uint8_t>& Fmt)
 {
-    std::vector<uint8_t> f(Fmt);
-    const size_t header = sizeof(WAVEFORMATEX);
-    const size_t extra = f.size() > header ? std::min<size_t>(LE16(f.data() + 16), f.size() - header) : 0;
-    f.resize(std::max(f.size(), header), 0);
-    f[16] = static_cast<uint8_t>(extra);
-    f[17] = static_cast<uint8_t>(extra >> 8);
-    return f;
+    TWaveFormatBuffer b{};
+    const size_t n = std::min(Fmt.size(), sizeof b);
+    if (n > 0)
+        std::memcpy(&b, Fmt.data(), n);
+    b.Format.cbSize = n >= sizeof(WAVEFORMATEX)
+                          ? static_cast<uint16_t>(std::min<size_t>(b.Format.cbSize, n - sizeof(WAVEFORMATEX)))
+                          : 0;
+    return b;
 }
 
 uint32_t FramesPerBlock(const std::vector<uint8_t>& Fmt)
 {
-    const std::vector<uint8_t> f = FormatForLayer(Fmt);
-    return AcmFramesPerBlock(reinterpret_cast<const WAVEFORMATEX*>(f.data()));
+    const TWaveFormatBuffer f = FormatBufferOf(Fmt);
+    return AcmFramesPerBlock(&f.Format);
 }
 
 } // namespace velmar

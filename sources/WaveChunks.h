@@ -18,6 +18,7 @@
 #pragma once
 
 #include "platform/Classes.h"
+#include "platform/Msacm.h"
 
 #include <cstdint>
 #include <vector>
@@ -73,9 +74,19 @@ TWaveChunks WalkWaveChunks(TStream& S);
 // Extensible subformats known: the KSDATAFORMAT_SUBTYPE family (any tag) and
 // the ambisonic B-format PCM and float subtypes.
 TWaveFormat ParseWaveFormat(const std::vector<uint8_t>& Fmt, bool BigEndian = false);
-// A little-endian fmt body as the compression manager reads it: at least
-// the 18 bytes of a WAVEFORMATEX, cbSize cut to the extra bytes it holds.
-std::vector<uint8_t> FormatForLayer(const std::vector<uint8_t>& Fmt);
+#pragma pack(push, 1)
+// A WAVEFORMATEX with room for its codec's extra bytes.
+struct TWaveFormatBuffer {
+    WAVEFORMATEX Format;
+    uint8_t Extra[111];
+};
+#pragma pack(pop)
+static_assert(sizeof(TWaveFormatBuffer) == 129);
+
+// A little-endian fmt body as the compression manager reads it: at most 129
+// bytes, and cbSize never promising more extra bytes than the chunk holds
+// (none when it ends inside the 18-byte header).
+TWaveFormatBuffer FormatBufferOf(const std::vector<uint8_t>& Fmt);
 // Frames one coded block of a little-endian fmt body gives (1 for PCM and
 // float), 0 when the compression manager refuses the format.
 uint32_t FramesPerBlock(const std::vector<uint8_t>& Fmt);

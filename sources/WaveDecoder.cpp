@@ -15,18 +15,6 @@ constexpr int64_t kMaxCodedBytes = 1 << 20; // bounds a caller's block count
 
 } // namespace
 
-TWaveFormatBuffer FormatBufferOf(const std::vector<uint8_t>& Fmt)
-{
-    TWaveFormatBuffer b{};
-    const size_t n = std::min(Fmt.size(), sizeof b);
-    if (n > 0)
-        std::memcpy(&b, Fmt.data(), n);
-    b.Format.cbSize = n >= sizeof(WAVEFORMATEX)
-                          ? static_cast<uint16_t>(std::min<size_t>(b.Format.cbSize, n - sizeof(WAVEFORMATEX)))
-                          : 0;
-    return b;
-}
-
 TVelmarWaveDecoder::~TVelmarWaveDecoder() { Close(); }
 
 void TVelmarWaveDecoder::Close()

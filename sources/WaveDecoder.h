@@ -19,25 +19,12 @@
 
 #include "platform/Classes.h"
 #include "platform/Msacm.h"
+#include "sources/WaveChunks.h"
 
 #include <cstdint>
 #include <vector>
 
 namespace velmar {
-
-#pragma pack(push, 1)
-// A WAVEFORMATEX with room for its codec's extra bytes.
-struct TWaveFormatBuffer {
-    WAVEFORMATEX Format;
-    uint8_t Extra[111];
-};
-#pragma pack(pop)
-static_assert(sizeof(TWaveFormatBuffer) == 129);
-
-// A fmt chunk's body as the compression manager reads it: at most 129
-// bytes, and cbSize never promising more extra bytes than the chunk holds
-// (none when it ends inside the 18-byte header).
-TWaveFormatBuffer FormatBufferOf(const std::vector<uint8_t>& Fmt);
 
 class TVelmarWaveDecoder {
 public:
