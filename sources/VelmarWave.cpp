@@ -109,19 +109,13 @@ uint16_t ShownTag(const TWaveFormat& Fmt)
     return Fmt.StoredTag == WAVE_FORMAT_EXTENSIBLE ? Fmt.FormatTag : Fmt.StoredTag;
 }
 
-// A coded format's frames, as the layer's block-aligned decoding gives them
-// (whole blocks, trimmed to the fact count when that only drops the last
-// block's padding); -1 when only decoding can tell (MPEG).
+// A coded format's frames, as the decoder will hand them out; -1 when only
+// decoding can tell (MPEG).
 int64_t CodedFrames(const TWaveChunks& W, const TWaveFormat& Fmt, int64_t Bytes)
 {
-    const uint32_t perBlock = FramesPerBlock(W.Fmt);
-    if (Fmt.FormatTag == WAVE_FORMAT_MPEGLAYER3 || perBlock == 0 || Fmt.BlockAlign == 0 || Bytes < 0 ||
-        Bytes / Fmt.BlockAlign > INT64_MAX / perBlock)
+    if (Fmt.FormatTag == WAVE_FORMAT_MPEGLAYER3)
         return -1;
-    const int64_t frames = Bytes / Fmt.BlockAlign * perBlock;
-    if (W.FactFrames >= 0 && W.FactFrames < frames && frames - W.FactFrames < perBlock)
-        return W.FactFrames;
-    return frames;
+    return DecodedFrames(Bytes, Fmt.BlockAlign, FramesPerBlock(W.Fmt), W.FactFrames);
 }
 
 // The tags of the file's tag chunks; a chunk that cannot be read gives none.

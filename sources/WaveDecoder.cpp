@@ -15,6 +15,14 @@ constexpr int64_t kMaxCodedBytes = 1 << 20; // bounds a caller's block count
 
 } // namespace
 
+int64_t DecodedFrames(int64_t Bytes, int64_t BlockAlign, int64_t PerBlock, int64_t FactFrames)
+{
+    if (Bytes < 0 || BlockAlign <= 0 || PerBlock <= 0 || Bytes / BlockAlign > INT64_MAX / PerBlock)
+        return -1;
+    const int64_t frames = Bytes / BlockAlign * PerBlock;
+    return FactFrames > 0 && FactFrames < frames && frames - FactFrames < PerBlock ? FactFrames : frames;
+}
+
 TVelmarWaveDecoder::~TVelmarWaveDecoder() { Close(); }
 
 void TVelmarWaveDecoder::Close()
@@ -66,10 +74,8 @@ MMRESULT TVelmarWaveDecoder::Open(TStream& Source, int64_t DataPos, int64_t Data
     FDataSize = DataSize;
     FFact = FactFrames;
     FTrim = FactFrames > 0;
-    if (!mp3) {
-        const int64_t total = DataSize / blockBytes * FPerBlock;
-        FTotal = FTrim && FactFrames < total && total - FactFrames < FPerBlock ? FactFrames : total;
-    }
+    if (!mp3)
+        FTotal = DecodedFrames(DataSize, blockBytes, FPerBlock, FactFrames);
     r = Decode();
     if (r != MMSYSERR_NOERROR)
         Close();

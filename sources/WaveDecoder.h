@@ -26,6 +26,12 @@
 
 namespace velmar {
 
+// The frames the decoding of Bytes of data in blocks of BlockAlign bytes
+// giving PerBlock frames each hands out: whole blocks, trimmed to a fact
+// count (> 0) that only drops the last block's padding; -1 when the block
+// layout says nothing (or the count would overflow).
+int64_t DecodedFrames(int64_t Bytes, int64_t BlockAlign, int64_t PerBlock, int64_t FactFrames);
+
 class TVelmarWaveDecoder {
 public:
     TVelmarWaveDecoder() = default;
