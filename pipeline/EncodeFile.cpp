@@ -78,17 +78,6 @@ std::string Cause(const std::exception& E, const std::string& Input, const std::
     return TestoMotivo(TMotivo::ErroreInterno, E.what());
 }
 
-// "5,0 s": seconds with one decimal and the Italian decimal comma.
-std::string Seconds(int64_t Frames, int Rate)
-{
-    char text[48];
-    std::snprintf(text, sizeof text, "%.1f s", Rate > 0 ? double(Frames) / Rate : 0.0);
-    std::string s = text;
-    if (auto dot = s.find('.'); dot != std::string::npos)
-        s[dot] = ',';
-    return s;
-}
-
 // An output that exists and was written no earlier than its input changed.
 bool UpToDate(const std::string& Input, const std::string& Output)
 {
@@ -123,8 +112,8 @@ std::vector<std::string> WarningsFor(const TWaveDescription& D)
 {
     std::vector<std::string> w;
     if (D.Frames >= 0 && D.DeclaredFrames > D.Frames)
-        w.push_back(TestoMotivo(TMotivo::Troncato, Seconds(D.Frames, D.SampleRate) + " dei " +
-                                                       Seconds(D.DeclaredFrames, D.SampleRate) + " dichiarati"));
+        w.push_back(TestoMotivo(TMotivo::Troncato, Secondi(D.Frames, D.SampleRate) + " dei " +
+                                                       Secondi(D.DeclaredFrames, D.SampleRate) + " dichiarati"));
     return w;
 }
 

@@ -1,6 +1,7 @@
 #include "platform/Motivi.h"
 
 #include <cerrno>
+#include <cstdio>
 #include <iterator>
 
 namespace velmar {
@@ -104,6 +105,16 @@ TMotivo MotivoErrno(int Errno)
 std::string TestoErrno(int Errno)
 {
     return TestoMotivo(MotivoErrno(Errno), std::to_string(Errno));
+}
+
+std::string Secondi(int64_t Frames, int Rate)
+{
+    char text[48];
+    std::snprintf(text, sizeof text, "%.1f s", Rate > 0 ? double(Frames) / Rate : 0.0);
+    std::string s = text;
+    if (auto dot = s.find('.'); dot != std::string::npos)
+        s[dot] = ',';
+    return s;
 }
 
 } // namespace velmar

@@ -2,6 +2,7 @@
 // and the window say the same thing about the same file.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 namespace velmar {
@@ -70,5 +71,8 @@ std::string TestoMotivo(TMotivo Motivo, const std::string& Dettaglio = {});
 TMotivo MotivoErrno(int Errno);
 // TestoMotivo(MotivoErrno(Errno)) with the errno value where it has no name.
 std::string TestoErrno(int Errno);
+
+// "5,0 s": Frames at Rate as seconds with one decimal and the Italian comma.
+std::string Secondi(int64_t Frames, int Rate);
 
 } // namespace velmar

@@ -420,11 +420,9 @@ int TVelmarWaveIn::FillDecoded()
 {
     int frames = 0;
     if (FDecoder->Read(FBlock.data(), BlockSize / FFrameBytes, frames) != MMSYSERR_NOERROR) {
-        char at[32];
-        std::snprintf(at, sizeof at, "%.1f", double(FDecoder->FramesRead()) / FSR);
-        std::replace(at, at + std::strlen(at), '.', ',');
         throw VelmarException(TMotivo::DatiDanneggiati, FFileName,
-                              FormatName(FCodedTag) + " non decodificabile dopo " + at + " s");
+                              FormatName(FCodedTag) + " non decodificabile dopo " +
+                                  Secondi(FDecoder->FramesRead(), FSR));
     }
     if (FDecoder->TotalFrames() < 0)
         FSize = frames > 0 ? FDecoder->EstimatedFrames() * FFrameBytes : FPosition.load();
