@@ -30,6 +30,7 @@ namespace {
 class MemoryIn : public TVelmarInput {
 public:
     MemoryIn(const std::vector<uint8_t>& Data, TSampleFormat Format) : FData(Data), FFormat(Format) {}
+    ~MemoryIn() override { CheckNotRead(); }
     int GetBitsPerSample() override { return FFormat == TSampleFormat::Float32 ? 32 : 16; }
     int GetChannels() override { return 2; }
     int GetSampleRate() override { return 44100; }

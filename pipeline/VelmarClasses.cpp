@@ -21,7 +21,9 @@ namespace {
 
 // ---- inputs ----------------------------------------------------------------
 
-TVelmarInput::~TVelmarInput()
+TVelmarInput::~TVelmarInput() { CheckNotRead(); }
+
+void TVelmarInput::CheckNotRead() const
 {
     if (FReaders.load() > 0)
         Misuse("An input must not be destroyed while an output reads it");

@@ -35,7 +35,9 @@ enum class TSampleFormat { Int16, Float32 };
 // Lifetime: an input must outlive every run that reads it. Removed from its
 // owner during such a run, it first stops the run and waits for its end
 // (see TVelmarOutput::Notification); destroyed otherwise while a run reads
-// it, the program ends there with that rule as the reason.
+// it, the program ends there with that rule as the reason. A concrete input
+// calls CheckNotRead first in its destructor, so the run never reads its
+// members once they start to go.
 class TVelmarInput : public TComponent {
 public:
     using TComponent::TComponent;
@@ -68,6 +70,9 @@ public:
     bool Busy() const { return FBusy.load(); }
 
 protected:
+    // Ends the program when a run reads this input (see Lifetime).
+    void CheckNotRead() const;
+
     std::atomic<int64_t> FPosition{0};
     std::atomic<int64_t> FSize{-1};
     std::atomic<bool> FBusy{false};

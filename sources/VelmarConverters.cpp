@@ -92,7 +92,7 @@ int RateChunkSize(int InRate, int OutRate, int FrameBytes, int Room)
 
 TVelmarRateConverter::TVelmarRateConverter(TComponent* AOwner) : TVelmarInput(AOwner) {}
 
-TVelmarRateConverter::~TVelmarRateConverter() = default;
+TVelmarRateConverter::~TVelmarRateConverter() { CheckNotRead(); }
 
 void TVelmarRateConverter::TSoxrDeleter::operator()(soxr* S) const
 {

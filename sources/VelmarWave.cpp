@@ -239,6 +239,7 @@ TVelmarWaveIn::TVelmarWaveIn(TComponent* AOwner) : TVelmarFileIn(AOwner) {}
 
 TVelmarWaveIn::~TVelmarWaveIn()
 {
+    CheckNotRead();
     if (FOpenCount > 0) {
         FOpenCount = 1;
         CloseSource();

@@ -17,6 +17,7 @@ class FakeInput : public TVelmarInput {
 public:
     FakeInput(TComponent* owner, int64_t total, bool unsized = false)
         : TVelmarInput(owner), Total(total), Unsized(unsized) {}
+    ~FakeInput() override { CheckNotRead(); }
     int GetBitsPerSample() override { return 16; }
     int GetChannels() override { return 1; }
     int GetSampleRate() override { return 8000; }
