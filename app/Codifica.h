@@ -2,7 +2,7 @@
 // brought to the window's thread, and how far each file has got.
 #pragma once
 
-#include "pipeline/VelmarBatch.h"
+#include "engine/VelmarBatch.h"
 
 #include <QObject>
 

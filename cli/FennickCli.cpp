@@ -1,7 +1,7 @@
 #include "cli/FennickCli.h"
 
 #include "cli/StatusLine.h"
-#include "pipeline/VelmarBatch.h"
+#include "engine/VelmarBatch.h"
 #include "platform/Motivi.h"
 #include "platform/XdgDirs.h"
 #include "vorbis/VelmarVorbis.h"

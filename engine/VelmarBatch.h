@@ -1,7 +1,8 @@
 // A batch of WAVE files encoded several at a time, for both front ends.
 #pragma once
 
-#include "pipeline/EncodeFile.h"
+#include "engine/EncodeFile.h"
+#include "engine/OutputNames.h"
 
 #include <condition_variable>
 #include <deque>

@@ -1,4 +1,4 @@
-#include "pipeline/VelmarBatch.h"
+#include "engine/VelmarBatch.h"
 
 #include "vorbis/VelmarVorbis.h"
 
