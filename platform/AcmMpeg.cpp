@@ -1,0 +1,122 @@
+#include "platform/AcmMpeg.h"
+
+#include <mpg123.h>
+
+#include <algorithm>
+#include <vector>
+
+namespace velmar::acm {
+
+namespace {
+
+struct Mpg123Deleter {
+    void operator()(mpg123_handle* h) const { mpg123_delete(h); }
+};
+
+} // namespace
+
+struct TMpegDecoder::TState {
+    std::unique_ptr<mpg123_handle, Mpg123Deleter> Handle;
+    std::vector<float> Scratch;
+    uint64_t Fed = 0;     // source bytes handed to the decoder
+    uint64_t Decoded = 0; // frames it gave
+};
+
+TMpegDecoder::TMpegDecoder() = default;
+TMpegDecoder::~TMpegDecoder() = default;
+
+namespace {
+
+constexpr uint32_t kMp3Feed = 4096;           // source bytes handed over at a time
+constexpr uint64_t kMp3ScratchFrames = 4608;  // four MPEG-1 frames
+
+MMRESULT StartMp3(std::unique_ptr<TMpegDecoder::TState>& State, const TSource& S)
+{
+    static const int ready = mpg123_init(); // a no-op in current versions, required by older ones
+    if (ready != MPG123_OK)
+        return MMSYSERR_ERROR;
+    auto m = std::make_unique<TMpegDecoder::TState>();
+    int err = MPG123_OK;
+    m->Handle.reset(mpg123_new(nullptr, &err));
+    if (!m->Handle)
+        return MMSYSERR_NOMEM;
+    mpg123_handle* mh = m->Handle.get();
+    // Never prints; trims the encoder's delay and padding when the stream
+    // says how long they are; decodes at the declared rate only.
+    if (mpg123_param(mh, MPG123_ADD_FLAGS, MPG123_QUIET | MPG123_GAPLESS, 0) != MPG123_OK ||
+        mpg123_format_none(mh) != MPG123_OK ||
+        mpg123_format(mh, static_cast<long>(S.Rate), MPG123_MONO | MPG123_STEREO, MPG123_ENC_FLOAT_32) !=
+            MPG123_OK ||
+        mpg123_open_feed(mh) != MPG123_OK)
+        return ACMERR_NOTPOSSIBLE;
+    m->Scratch.resize(kMp3ScratchFrames * S.Channels);
+    State = std::move(m);
+    return MMSYSERR_NOERROR;
+}
+
+// The stream must be what the header declares: no channel mixing or rate
+// change by the decoder.
+bool Mp3FormatAgrees(mpg123_handle* Mh, const TSource& S)
+{
+    long rate = 0;
+    int channels = 0, encoding = 0;
+    mpg123_frameinfo2 frame{};
+    return mpg123_getformat(Mh, &rate, &channels, &encoding) == MPG123_OK && mpg123_info2(Mh, &frame) == MPG123_OK &&
+           rate == long(S.Rate) && frame.rate == long(S.Rate) && channels == S.Channels &&
+           encoding == MPG123_ENC_FLOAT_32;
+}
+
+} // namespace
+
+MMRESULT TMpegDecoder::Convert(const TSource& Source, ACMSTREAMHEADER& h, uint32_t Flags)
+{
+    h.cbSrcLengthUsed = 0;
+    h.cbDstLengthUsed = 0;
+    if ((Flags & ACM_STREAMCONVERTF_START) || !FState) {
+        FState.reset();
+        const MMRESULT r = StartMp3(FState, Source);
+        if (r != MMSYSERR_NOERROR)
+            return r;
+    }
+    TState& m = *FState;
+    mpg123_handle* mh = m.Handle.get();
+    const uint64_t ch = Source.Channels;
+    const uint64_t room = h.cbDstLength / (2 * ch);
+    uint64_t used = 0;
+    uint64_t frames = 0;
+    while (frames < room) {
+        const uint64_t want = std::min(room - frames, kMp3ScratchFrames);
+        size_t bytes = 0;
+        const int r = mpg123_read(mh, m.Scratch.data(), want * ch * sizeof(float), &bytes);
+        const uint64_t got = bytes / (ch * sizeof(float));
+        FloatsTo16(m.Scratch.data(), h.pbDst + frames * 2 * ch, got * ch);
+        frames += got;
+        if (r == MPG123_OK)
+            continue;
+        if (r == MPG123_NEW_FORMAT) {
+            if (!Mp3FormatAgrees(mh, Source))
+                return ACMERR_NOTPOSSIBLE;
+            continue;
+        }
+        if (r == MPG123_DONE)
+            break;
+        if (r != MPG123_NEED_MORE)
+            return ACMERR_NOTPOSSIBLE;
+        if (used == h.cbSrcLength)
+            break;
+        const uint32_t n = std::min<uint32_t>(kMp3Feed, h.cbSrcLength - static_cast<uint32_t>(used));
+        if (mpg123_feed(mh, h.pbSrc + used, n) != MPG123_OK)
+            return ACMERR_NOTPOSSIBLE;
+        used += n;
+    }
+    m.Fed += used;
+    m.Decoded += frames;
+    // A stream that ends without one decodable frame is not MPEG audio.
+    if ((Flags & ACM_STREAMCONVERTF_END) && used == h.cbSrcLength && m.Decoded == 0 && m.Fed > 0)
+        return ACMERR_NOTPOSSIBLE;
+    h.cbSrcLengthUsed = static_cast<uint32_t>(used);
+    h.cbDstLengthUsed = static_cast<uint32_t>(frames * 2 * ch);
+    return MMSYSERR_NOERROR;
+}
+
+} // namespace velmar::acm
