@@ -100,6 +100,10 @@ struct TEncodeSettings;
 // Closing or destroying the window during a run cancels it: the shown file
 // ends as a complete stream without the comment, the others leave nothing.
 //
+// The window wires its parts, each defined in a file of its own: the
+// window and its pages (Pagine.cpp), the list (ListaFile.cpp), the run
+// (Esecuzione.cpp), the file manager's entry (VoceDesktop).
+//
 // Test seams: `Messaggio` takes an answer hook; SetApriHook replaces the
 // open dialog; SetCartellaProgramma the running program's folder;
 // `Notifica` takes another bus; Processi sets the workers of the next run.
@@ -290,22 +294,5 @@ private:
     bool FChiusa = false;
     int FCompletati = 0;  // files of this run encoded to their end
 };
-
-// Whether the program in Folder (ending in "/") is an installed one that
-// the desktop offers through its system entry velmar-fennick.desktop: the
-// install's data folder (Folder + DatiDaProgrammi) holds that entry and is
-// one of the data folders the desktop reads ($XDG_DATA_HOME and
-// $XDG_DATA_DIRS, default /usr/local/share:/usr/share).
-bool Installato(const QString& Folder);
-
-// The Exec value of the desktop entry for a program in Folder (ending in
-// "/"): the quoted path of Folder + "fennick", escaped as desktop entries
-// require, then " %f".
-QString RigaExec(const QString& Folder);
-
-// The duration TheTime (a day fraction) as "hh:mm:ss", to the nearest
-// second; the hours go past 23 instead of wrapping, so a long estimate is
-// not shown as a short one.
-QString FormatoOre(double TheTime);
 
 } // namespace velmar
