@@ -180,6 +180,9 @@ int64_t TVelmarWaveDecoder::EstimatedFrames() const
         guess = FFact;
     else if (FConsumed > 0)
         guess = static_cast<int64_t>(double(FDecoded) * double(FDataSize) / double(FConsumed));
+    // A fact count is untrusted: no codec gives more than 24 frames a coded
+    // byte (MPEG layer 3's smallest frame), plus one frame's samples.
+    guess = std::min(guess, FDataSize * 24 + 1152);
     return std::max(guess, FDecoded);
 }
 

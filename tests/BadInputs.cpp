@@ -96,6 +96,32 @@ std::vector<uint8_t> Ima(uint16_t align, size_t blocks, size_t cut)
     return Wav(f, data);
 }
 
+// MPEG data in RF64 whose ds64 counts 2^62 frames, more than any data holds.
+std::vector<uint8_t> Mp3CountingTooMany()
+{
+    std::vector<uint8_t> w = Mp3WaveBytes(Sine(8820, 44100, {440}), 1, 44100);
+    if (w.empty())
+        return w;
+    uint32_t dataSize = 0;
+    for (size_t i = 12; i + 8 <= w.size(); ++i)
+        if (std::memcmp(w.data() + i, "data", 4) == 0) {
+            std::memcpy(&dataSize, w.data() + i + 4, 4);
+            std::memset(w.data() + i + 4, 0xFF, 4);
+            break;
+        }
+    std::vector<uint8_t> ds64, chunk;
+    for (uint64_t v : {uint64_t(0), uint64_t(dataSize), uint64_t(1) << 62}) {
+        PutU32(ds64, static_cast<uint32_t>(v));
+        PutU32(ds64, static_cast<uint32_t>(v >> 32));
+    }
+    PutU32(ds64, 0); // no table
+    PutChunk(chunk, "ds64", ds64);
+    w.insert(w.begin() + 12, chunk.begin(), chunk.end());
+    std::memcpy(w.data(), "RF64", 4);
+    std::memset(w.data() + 4, 0xFF, 4);
+    return w;
+}
+
 } // namespace
 
 std::vector<BadInput> BadInputBattery()
@@ -145,6 +171,7 @@ std::vector<BadInput> BadInputBattery()
          "mancano i dati audio"},
         {"ID3 chunk, a frame past its end", Wav(good, audio, RawChunk("id3 ", uint32_t(id3.size()), id3)), nullptr},
         {"RF64 without ds64", rf64, nullptr},
+        {"MPEG in RF64 counting 2^62 frames", Mp3CountingTooMany(), nullptr},
         {"odd chunk padded", Wav(good, audio, oddPadded), nullptr},
         {"odd chunk unpadded", Wav(good, audio, oddUnpadded), nullptr},
         {"IMA ADPCM, block align 0", Ima(0, 10, 0), "formato non supportato: ADPCM IMA (0x0011)"},
