@@ -1,5 +1,7 @@
 #include "platform/Classes.h"
 
+#include "platform/TempFiles.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
@@ -139,25 +141,24 @@ TFileStream::TFileStream(const std::string& FileName, TFileMode Mode) : FFileNam
 
 std::unique_ptr<TFileStream> TFileStream::CreateTemporaryFor(const std::string& Target)
 {
-    const auto slash = Target.rfind('/');
-    const std::string folder = slash == std::string::npos ? std::string() : Target.substr(0, slash + 1);
-    std::string name = slash == std::string::npos ? Target : Target.substr(slash + 1);
-    constexpr size_t NameMax = 255, Added = 8; // the dot before, ".XXXXXX" after
-    if (name.size() > NameMax - Added)
-        name.resize(NameMax - Added);
     static const char Letters[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
     thread_local std::mt19937_64 random{(uint64_t(std::random_device{}()) << 32) ^ uint64_t(::getpid())};
     std::uniform_int_distribution<size_t> pick(0, sizeof Letters - 2);
     for (int attempt = 0; attempt < 100; ++attempt) {
-        std::string candidate = folder + "." + name + ".";
+        std::string letters;
         for (int k = 0; k < 6; ++k)
-            candidate += Letters[pick(random)];
+            letters += Letters[pick(random)];
+        const std::string candidate = TemporaryNameFor(Target, letters);
         int handle;
         do {
             handle = ::open(candidate.c_str(), O_CLOEXEC | O_RDWR | O_CREAT | O_EXCL, 0666);
         } while (handle < 0 && errno == EINTR);
-        if (handle >= 0)
-            return std::make_unique<TFileStream>(candidate, handle);
+        if (handle >= 0) {
+            if (LockTemporary(handle))
+                return std::make_unique<TFileStream>(candidate, handle);
+            ::close(handle); // swept away before it was marked: draw again
+            continue;
+        }
         if (errno == EEXIST)
             continue; // taken by another writer: draw again
         // The user knows the folder by Target's name, not by ours.

@@ -127,9 +127,10 @@ public:
     TFileStream(const std::string& FileName, TFileMode Mode);
     ~TFileStream() override;
     // A new hidden file in Target's folder, ".NAME.XXXXXX" with six random
-    // characters, created exclusively (O_EXCL: never a file or link someone
-    // else put there) with the permissions fmCreate gives, for a writer that
-    // renames it over Target once complete.
+    // characters (platform/TempFiles), created exclusively (O_EXCL: never a
+    // file or link someone else put there) with the permissions fmCreate
+    // gives, and marked as being written for as long as a handle to it is
+    // open, for a writer that renames it over Target once complete.
     // Two writers of one Target never share a file. Raises EStreamError
     // naming Target when the folder refuses a new file.
     static std::unique_ptr<TFileStream> CreateTemporaryFor(const std::string& Target);
