@@ -1,5 +1,8 @@
 #include "vorbis/VelmarOggVorbis.h"
 
+#include "platform/TempFiles.h"
+#include "vorbis/OggPages.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -18,32 +21,11 @@ const std::array<const char*, 10> FieldNames = {
     "", "TITLE", "ARTIST", "ALBUM", "TRACKNUMBER", "DATE", "GENRE", "COMMENT", "PERFORMER", "DESCRIPTION"};
 const std::array<const char*, 3> ModeNames = {"Sconosciuto", "Mono", "Stereo"};
 
-constexpr int PageHeaderSize = 27;   // up to the segment count, inclusive
-constexpr int SegmentCountAt = 26;
-constexpr int ChecksumAt = 22;
+constexpr int PageHeaderSize = OggPageHeaderSize;
+constexpr int SegmentCountAt = OggSegmentCountAt;
+constexpr int ChecksumAt = OggChecksumAt;
 constexpr int MaxEntryBytes = 250;   // of each comment entry only these are looked at
 constexpr int64_t CopyChunk = 1 << 16;
-
-// Ogg page checksum: CRC-32, polynomial 0x04C11DB7, not reflected, no inversion.
-constexpr std::array<uint32_t, 256> MakeChecksumTable()
-{
-    std::array<uint32_t, 256> t{};
-    for (uint32_t i = 0; i < 256; ++i) {
-        uint32_t r = i << 24;
-        for (int b = 0; b < 8; ++b)
-            r = (r & 0x80000000u) ? (r << 1) ^ 0x04C11DB7u : (r << 1);
-        t[i] = r;
-    }
-    return t;
-}
-constexpr std::array<uint32_t, 256> OggChecksumTable = MakeChecksumTable();
-
-uint32_t OggChecksumUpdate(uint32_t Checksum, const uint8_t* Bytes, size_t Count)
-{
-    for (size_t i = 0; i < Count; ++i)
-        Checksum = (Checksum << 8) ^ OggChecksumTable[((Checksum >> 24) ^ Bytes[i]) & 0xFF];
-    return Checksum;
-}
 
 uint32_t GetU32(const uint8_t* p)
 {
@@ -94,17 +76,6 @@ uint16_t ToU16Clamped(double V)
     if (!(V > 0))
         return 0;
     return V >= 65535.0 ? uint16_t(65535) : static_cast<uint16_t>(V);
-}
-
-// The folder entry of a rename reaches the disk only with the folder synced.
-void SyncFolderOf(const std::string& FileName)
-{
-    std::string dir = std::filesystem::path(FileName).parent_path().string();
-    int fd = ::open(dir.empty() ? "." : dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd >= 0) {
-        ::fsync(fd);
-        ::close(fd);
-    }
 }
 
 } // namespace
@@ -536,14 +507,13 @@ bool TVelmarOggVorbis::RewriteWithComments(TFileStream& Source, const std::strin
     struct stat st {};
     if (::fstat(Source.Handle(), &st) != 0 || !S_ISREG(st.st_mode))
         return false;
-    const std::string tempName = FileName + "~";
-    bool created = false;
+    std::string tempName;
     try {
         {
             Step(TRewriteStep::rsCreateTemp);
-            ::unlink(tempName.c_str()); // a leftover of an interrupted run, never followed as a link
-            TFileStream temp(tempName, TFileMode::fmCreate);
-            created = true;
+            const std::unique_ptr<TFileStream> made = TFileStream::CreateTemporaryFor(FileName);
+            TFileStream& temp = *made;
+            tempName = temp.FileName();
             // Keep the owner where allowed: only a privileged caller may give a file away.
             const bool ownerKept = ::fchown(temp.Handle(), st.st_uid, st.st_gid) == 0;
             (void)ownerKept;
@@ -561,7 +531,7 @@ bool TVelmarOggVorbis::RewriteWithComments(TFileStream& Source, const std::strin
         if (::rename(tempName.c_str(), FileName.c_str()) != 0)
             throw EStreamError("Cannot rename \"" + tempName + "\"");
     } catch (const std::exception&) {
-        if (created)
+        if (!tempName.empty())
             ::unlink(tempName.c_str());
         return false;
     }

@@ -99,8 +99,10 @@ public:
     // Parses FileName again and rewrites its comment header from Titolo,
     // Artista, Album, Traccia, Anno, Genere and Commento (blanks stripped;
     // every other comment is dropped, the vendor string stays). The copy is
-    // written to FileName + "~" with the original's permissions, flushed to
-    // disk and renamed over FileName, so the original is never missing.
+    // written to a hidden temporary file beside it, created exclusively
+    // (TFileStream::CreateTemporaryFor), with the original's permissions,
+    // flushed to disk and renamed over FileName, so the original is never
+    // missing.
     // False, with FileName untouched and no temporary file left, when the
     // file is not Ogg Vorbis, its comment header is not complete on the
     // second page, the new header with the rest of that page needs more

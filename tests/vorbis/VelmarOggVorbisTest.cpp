@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include <algorithm>
 #include <cstring>
 #include <functional>
@@ -28,6 +30,15 @@ protected:
         std::string path = dir.File(Name);
         WriteBytes(path, B);
         return path;
+    }
+    // The hidden files in the folder: a rewrite's temporary files.
+    std::vector<std::string> Hidden()
+    {
+        std::vector<std::string> names;
+        for (const auto& e : std::filesystem::directory_iterator(dir.Path()))
+            if (e.path().filename().string()[0] == '.')
+                names.push_back(e.path().filename().string());
+        return names;
     }
 };
 
@@ -246,7 +257,7 @@ TEST_F(OggVorbisInfo, WriteTagsRewritesTheFieldsAndKeepsTheAudio)
         EXPECT_EQ(after.pcmTotal, before.pcmTotal);
         EXPECT_TRUE(after.pcm == before.pcm);
         EXPECT_TRUE(ScanOggPages(path).ok);
-        EXPECT_FALSE(FileExists(path + "~"));
+        EXPECT_EQ(Hidden(), std::vector<std::string>{});
     }
 }
 
@@ -393,7 +404,7 @@ TEST_F(OggVorbisInfo, RefusesWhatTheSecondPageCannotHold)
             EXPECT_EQ(ListPages(ReadBytes(path))[1].lacing.size(), 255u);
             EXPECT_EQ(DecodeOgg(path).comments, std::vector<std::string>{"COMMENT=" + std::string(size_t(maxText), 'c')});
         }
-        EXPECT_FALSE(FileExists(path + "~"));
+        EXPECT_EQ(Hidden(), std::vector<std::string>{});
     }
 }
 
@@ -433,7 +444,7 @@ TEST_F(OggVorbisInfo, RefusesACommentHeaderSpanningPages)
         ogg.SetCommento(Marker);
         EXPECT_FALSE(ogg.WriteTags(path));
         EXPECT_EQ(ReadBytes(path), original);
-        EXPECT_FALSE(FileExists(path + "~"));
+        EXPECT_EQ(Hidden(), std::vector<std::string>{});
     }
 }
 
@@ -487,7 +498,7 @@ TEST_F(OggVorbisInfo, RefusesPagesThatDoNotHoldTogether)
         ogg.SetCommento(Marker);
         EXPECT_FALSE(ogg.WriteTags(path));
         EXPECT_EQ(ReadBytes(path), bytes);
-        EXPECT_FALSE(FileExists(path + "~"));
+        EXPECT_EQ(Hidden(), std::vector<std::string>{});
     }
 }
 
@@ -552,7 +563,7 @@ TEST_F(OggVorbisInfo, NotOggVorbisLoadsNothingAndIsNotWritten)
         ogg.SetCommento(Marker);
         EXPECT_FALSE(ogg.WriteTags(path));
         EXPECT_EQ(ReadBytes(path), bytes);
-        EXPECT_FALSE(FileExists(path + "~"));
+        EXPECT_EQ(Hidden(), std::vector<std::string>{});
     }
 }
 
@@ -608,7 +619,7 @@ TEST_F(OggVorbisInfo, AFailingStepLeavesTheOriginalIntact)
         EXPECT_FALSE(ogg.WriteTags(path));
         EXPECT_EQ(seen, c.occurrence); // the failure was really injected
         EXPECT_EQ(ReadBytes(path), original);
-        EXPECT_FALSE(FileExists(path + "~"));
+        EXPECT_EQ(Hidden(), std::vector<std::string>{});
     }
 }
 
@@ -628,33 +639,39 @@ TEST_F(OggVorbisInfo, TheOriginalStaysInPlaceUntilTheRename)
     ASSERT_TRUE(ogg.WriteTags(path));
     EXPECT_EQ(steps, (std::vector<Step>{Step::rsCreateTemp, Step::rsWrite, Step::rsFlush, Step::rsRename}));
     EXPECT_EQ(DecodeOgg(path).comments, std::vector<std::string>{"COMMENT=" + Marker});
-    EXPECT_FALSE(FileExists(path + "~"));
+    EXPECT_EQ(Hidden(), std::vector<std::string>{});
 }
 
-TEST_F(OggVorbisInfo, TemporaryNameTakenByAFolder)
+// The rewrite's temporary file is a new one of its own: a folder, a file or
+// a link someone put at the old fixed name "NAME~" stays as it was, and a
+// link there does not redirect the write.
+TEST_F(OggVorbisInfo, WhatLiesBesideTheFileIsNotTouched)
 {
-    std::string path = Put(EncodeSine({}));
-    const Bytes original = ReadBytes(path);
-    ASSERT_EQ(::mkdir((path + "~").c_str(), 0755), 0);
-    TVelmarOggVorbis ogg;
-    ogg.SetCommento(Marker);
-    EXPECT_FALSE(ogg.WriteTags(path));
-    EXPECT_EQ(ReadBytes(path), original);
-    struct stat st {};
-    EXPECT_EQ(::stat((path + "~").c_str(), &st), 0); // not ours to remove
-    EXPECT_TRUE(S_ISDIR(st.st_mode));
-}
-
-TEST_F(OggVorbisInfo, LeftoverTemporaryFileIsReplaced)
-{
-    std::string path = Put(EncodeSine({}));
-    WriteBytes(path + "~", Bytes(100000, 0xEE));
-    TVelmarOggVorbis ogg;
-    ogg.SetCommento(Marker);
-    ASSERT_TRUE(ogg.WriteTags(path));
-    EXPECT_FALSE(FileExists(path + "~"));
-    EXPECT_TRUE(ScanOggPages(path).ok);
-    EXPECT_EQ(DecodeOgg(path).comments, std::vector<std::string>{"COMMENT=" + Marker});
+    const std::string elsewhere = dir.File("elsewhere");
+    WriteBytes(elsewhere, Bytes(10, 0xEE));
+    for (const char* what : {"folder", "file", "link"}) {
+        SCOPED_TRACE(what);
+        std::string path = Put(EncodeSine({}));
+        const std::string planted = path + "~";
+        std::filesystem::remove_all(planted);
+        if (std::string(what) == "folder")
+            ASSERT_EQ(::mkdir(planted.c_str(), 0755), 0);
+        else if (std::string(what) == "file")
+            WriteBytes(planted, Bytes(100000, 0xEE));
+        else
+            std::filesystem::create_symlink(elsewhere, planted);
+        TVelmarOggVorbis ogg;
+        ogg.SetCommento(Marker);
+        ASSERT_TRUE(ogg.WriteTags(path));
+        EXPECT_EQ(DecodeOgg(path).comments, std::vector<std::string>{"COMMENT=" + Marker});
+        EXPECT_EQ(Hidden(), std::vector<std::string>{});
+        EXPECT_EQ(ReadBytes(elsewhere), Bytes(10, 0xEE));
+        struct stat st {};
+        ASSERT_EQ(::lstat(planted.c_str(), &st), 0);
+        if (std::string(what) == "file") {
+            EXPECT_EQ(ReadBytes(planted), Bytes(100000, 0xEE));
+        }
+    }
 }
 
 TEST_F(OggVorbisInfo, RewrittenFileKeepsThePermissions)
