@@ -49,5 +49,7 @@ void Startup();
 void Shutdown();
 // The file Startup loads ("libvorbis.so.0"); tests name a missing one.
 void SetLibraryFile(const std::string& FileName);
+// The file Startup loads, as the user is told of it when it is missing.
+const std::string& LibraryFile();
 
 } // namespace velmar::Codec

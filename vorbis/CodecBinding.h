@@ -16,7 +16,7 @@
         complete = false;
 #define VELMAR_CLEAR_ENTRY(name, needed) name = nullptr;
 
-// Defines Startup, Shutdown and SetLibraryFile for a module whose entry
+// Defines Startup, Shutdown, SetLibraryFile and LibraryFile for a module whose entry
 // list macro is LIST and whose loaded flag is FLAG.
 #define VELMAR_BINDING_MODULE(LIST, FLAG, DEFAULT_FILE)                           \
     bool FLAG = false;                                                            \
@@ -26,6 +26,7 @@
     std::string LibFile = DEFAULT_FILE;                                           \
     }                                                                             \
     void SetLibraryFile(const std::string& FileName) { LibFile = FileName; }     \
+    const std::string& LibraryFile() { return LibFile; }                          \
     void Startup()                                                                \
     {                                                                             \
         Shutdown();                                                               \

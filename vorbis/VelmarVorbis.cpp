@@ -1,11 +1,12 @@
 #include "vorbis/VelmarVorbis.h"
 
+#include "platform/TempFiles.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstdio>
 #include <cstring>
-#include <strings.h>
 #include <sys/stat.h>
 
 namespace velmar {
@@ -102,24 +103,29 @@ void Split(const uint8_t* Pcm, float** Buffers, int Frames, int Ch, const int* O
     }
 }
 
-std::string NameOf(const std::string& Line)
+// NAME=value with a name of printable ASCII but "=", as a Vorbis comment
+// must be; the value is any bytes but NUL.
+bool IsComment(const std::string& Line)
 {
-    auto eq = Line.find('=');
-    return eq == std::string::npos ? std::string() : Line.substr(0, eq);
+    const auto eq = Line.find('=');
+    if (eq == 0 || eq == std::string::npos || Line.find('\0') != std::string::npos)
+        return false;
+    return std::all_of(Line.begin(), Line.begin() + long(eq), [](char c) { return c >= 0x20 && c <= 0x7D; });
 }
 
 } // namespace
 
 TVelmarVorbisOut::TVelmarVorbisOut(TComponent* AOwner) : TVelmarStreamedOutput(AOwner)
 {
+    // The first missing one, in the order the libraries were always checked.
     if (!VO::OggLibLoaded)
-        throw VelmarException("ogg.dll library could not be loaded.");
+        throw VelmarException(TMotivo::LibreriaMancante, {}, VO::LibraryFile());
     if (!VC::VorbisLibLoaded)
-        throw VelmarException("vorbis.dll library could not be loaded.");
+        throw VelmarException(TMotivo::LibreriaMancante, {}, VC::LibraryFile());
     if (!VorbisFile::VorbisFileLibLoaded)
-        throw VelmarException("vorbisfile.dll library could not be loaded.");
+        throw VelmarException(TMotivo::LibreriaMancante, {}, VorbisFile::LibraryFile());
     if (!VE::VorbisEncLibLoaded)
-        throw VelmarException("vorbisenc.dll library could not be loaded.");
+        throw VelmarException(TMotivo::LibreriaMancante, {}, VE::LibraryFile());
 }
 
 TVelmarVorbisOut::~TVelmarVorbisOut()
@@ -155,17 +161,10 @@ void TVelmarVorbisOut::SetUpEncoder(int Channels, int Rate)
 
     VC::vorbis_comment_init(&c.Comment);
     c.HasComment = true;
-    for (const std::string& line : FComments) {
-        const std::string name = NameOf(line);
-        for (const std::string& other : FComments) {
-            if (strcasecmp(NameOf(other).c_str(), name.c_str()) == 0) {
-                const auto eq = other.find('=');
-                const std::string value = eq == std::string::npos ? std::string() : other.substr(eq + 1);
-                VC::vorbis_comment_add_tag(&c.Comment, name.c_str(), value.c_str());
-                break;
-            }
-        }
-    }
+    // Verbatim and in order: a name may come more than once (two artists).
+    for (const std::string& line : FComments)
+        if (IsComment(line))
+            VC::vorbis_comment_add(&c.Comment, line.c_str());
 
     if (VC::vorbis_analysis_init(&c.Dsp, &c.Info) != 0)
         throw VelmarException("The Vorbis encoder could not start");
@@ -207,6 +206,11 @@ void TVelmarVorbisOut::PrepareOutput()
                 throw VelmarException("File name is not assigned.");
             FFileStream = TFileStream::CreateTemporaryFor(FFileName);
             SetTemporaryFileName(FFileStream->FileName());
+            if (!FRenameWhenDone) {
+                auto hold = std::make_shared<TTemporaryHold>(FFileStream->Handle());
+                std::lock_guard<std::mutex> g(FTempLock);
+                FPartHold = std::move(hold);
+            }
             FStream = FFileStream.get();
         }
         Input()->BeginRead();
@@ -337,6 +341,12 @@ std::string TVelmarVorbisOut::TemporaryFileName() const
     return FTempName;
 }
 
+std::shared_ptr<TTemporaryHold> TVelmarVorbisOut::PartHold() const
+{
+    std::lock_guard<std::mutex> g(FTempLock);
+    return FPartHold;
+}
+
 void TVelmarVorbisOut::SetTemporaryFileName(const std::string& Value)
 {
     std::lock_guard<std::mutex> g(FTempLock);
@@ -371,6 +381,7 @@ void TVelmarVorbisOut::FinishOutput()
         RemoveTemporary(temp);
         throw EStreamError(TMotivo::RinominaImpossibile, FFileName, reason);
     }
+    SyncFolderOf(FFileName);
     SetTemporaryFileName({});
 }
 
@@ -398,6 +409,8 @@ void TVelmarVorbisOut::RemoveTemporary(const std::string& Name)
     if (IsRegularFile(Name))
         std::remove(Name.c_str());
     SetTemporaryFileName({});
+    std::lock_guard<std::mutex> g(FTempLock);
+    FPartHold.reset();
 }
 
 } // namespace velmar

@@ -15,6 +15,8 @@
 
 namespace velmar {
 
+class TTemporaryHold;
+
 // Loads the four codec libraries (once, at process start) and releases them.
 void LoadCodecLibraries();
 void ReleaseCodecLibraries();
@@ -38,8 +40,11 @@ void ReleaseCodecLibraries();
 // block read (a rate converter's rounding), and the last page's granule
 // position must equal the frames fed; otherwise the run fails with
 // TMotivo::LunghezzaErrata.
-// Failure: the constructor raises VelmarException when a codec library is
-// missing. A failing run (bad format, encoder set-up refused, short write,
+// Comments: written into the comment header as given, in order, each line
+// NAME=value (a line that is not a Vorbis comment is left out); cleared at
+// the end of every run.
+// Failure: the constructor raises VelmarException (TMotivo::LibreriaMancante
+// naming the file) when a codec library is missing. A failing run (bad format, encoder set-up refused, short write,
 // wrong length) reaches OnThreadException and removes the file it wrote;
 // OnDone then does not fire, and a file already at FileName stays as it was.
 // Channels: 1 to 255; 3 to 8 are reordered from WAVE to Vorbis order.
@@ -76,6 +81,12 @@ public:
     int64_t FramesExpected() const { return FFramesExpected.load(); }
     // The hidden file the run writes, while it exists; empty otherwise.
     std::string TemporaryFileName() const;
+    // Without RenameWhenDone: what keeps the temporary file marked as being
+    // written once the run has closed it (platform/TempFiles), so that no
+    // sweep of stale files takes a part that waits for its name. The caller
+    // keeps it until the part is renamed or removed; null when the run left
+    // no file.
+    std::shared_ptr<TTemporaryHold> PartHold() const;
 
 protected:
     bool OutputStep(bool Abort) override;
@@ -113,6 +124,7 @@ private:
     int64_t FLastGranule = -1; // of the last page written
     mutable std::mutex FTempLock;
     std::string FTempName;
+    std::shared_ptr<TTemporaryHold> FPartHold; // a part's mark, for the caller to take
     alignas(8) std::array<uint8_t, PcmBufferSize> FPcm{};
     std::unique_ptr<TCodecState> FCodec;        // for the length of a run
     std::unique_ptr<TFileStream> FFileStream;   // the file a run writes

@@ -328,15 +328,16 @@ TEST(VelmarVorbis, ShortWritesFailTheRun)
     }
 }
 
-TEST(VelmarVorbis, CommentsGoIntoTheHeaderOnceWithTheFirstValueOfAName)
+TEST(VelmarVorbis, CommentsGoIntoTheHeaderAsGivenInOrder)
 {
     TempDir dir;
     WriteBytes(dir.File("in.wav"), MakeWav16(Sine(4410, 44100, {440}), 1, 44100));
     Chain c(dir.File("in.wav"), dir.File("out.ogg"), 44100);
-    c.vorbis->SetComments({"TITLE=uno", "ARTIST=due", "title=tre"});
+    // A name given twice keeps both values; what is no comment stays out.
+    c.vorbis->SetComments({"TITLE=uno", "ARTIST=due", "title=tre", "senza uguale", "=vuoto", "ARTIST=a=b"});
     ASSERT_EQ(c.Run(), "");
     DecodedOgg d = DecodeOgg(dir.File("out.ogg"));
-    std::vector<std::string> want{"TITLE=uno", "ARTIST=due", "title=uno"};
+    std::vector<std::string> want{"TITLE=uno", "ARTIST=due", "title=tre", "ARTIST=a=b"};
     EXPECT_EQ(d.comments, want);
     EXPECT_TRUE(c.vorbis->Comments().empty()); // cleared after the run
     ASSERT_EQ(c.Run(), "");
@@ -351,11 +352,11 @@ TEST(CodecBinding, MissingLibrariesAreNamedInOrder)
         const char* message;
     };
     const Case cases[] = {
-        {"vorbisfile", false, false, false, true, "vorbisfile.dll library could not be loaded."},
-        {"ogg and vorbisenc", true, false, true, false, "ogg.dll library could not be loaded."},
-        {"vorbisenc and vorbisfile", false, false, true, true, "vorbisfile.dll library could not be loaded."},
-        {"vorbis", false, true, false, false, "vorbis.dll library could not be loaded."},
-        {"vorbisenc", false, false, true, false, "vorbisenc.dll library could not be loaded."},
+        {"vorbisfile", false, false, false, true, "manca la libreria libnot-there.so.3"},
+        {"ogg and vorbisenc", true, false, true, false, "manca la libreria libm.so.6"},
+        {"vorbisenc and vorbisfile", false, false, true, true, "manca la libreria libnot-there.so.3"},
+        {"vorbis", false, true, false, false, "manca la libreria libnot-there.so.0"},
+        {"vorbisenc", false, false, true, false, "manca la libreria libnot-there.so.2"},
     };
     for (const Case& k : cases) {
         SCOPED_TRACE(k.name);
