@@ -306,6 +306,10 @@ OggPages ScanOggPages(const std::string& Path)
         uint32_t computed = copy[22] | (copy[23] << 8) | (copy[24] << 16) | (uint32_t(copy[25]) << 24);
         if (computed != stored)
             allGood = false;
+        // Each stream's pages are numbered 0, 1, 2, ...
+        const auto serial = static_cast<uint32_t>(ogg_page_serialno(&og));
+        if (ogg_page_pageno(&og) != std::count(r.serials.begin(), r.serials.end(), serial))
+            allGood = false;
         r.pages++;
         r.lastIsEos = ogg_page_eos(&og) != 0;
         r.lastGranule = ogg_page_granulepos(&og);

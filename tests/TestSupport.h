@@ -92,7 +92,7 @@ struct DecodedOgg {
 DecodedOgg DecodeOgg(const std::string& Path);
 
 struct OggPages {
-    bool ok = false;              // every page's checksum verifies and the stream is complete
+    bool ok = false;              // every page's checksum and number verify and the stream is complete
     int pages = 0;
     bool lastIsEos = false;
     int64_t lastGranule = -1;
