@@ -1,17 +1,21 @@
 #include "engine/EncodeFile.h"
 
+#include "platform/TempFiles.h"
 #include "sources/VelmarConverters.h"
 #include "sources/VelmarWave.h"
-#include "vorbis/VelmarOggVorbis.h"
 #include "vorbis/VelmarVerify.h"
 #include "vorbis/VelmarVorbis.h"
+#include "vorbis/VorbisComments.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <condition_variable>
 #include <cstdio>
 #include <filesystem>
 #include <new>
 #include <utility>
+
+#include <fcntl.h>
 
 namespace velmar {
 
@@ -50,17 +54,11 @@ std::string Quoted(const std::string& Path) { return "\"" + Path + "\""; }
 
 std::string FolderOf(const std::string& Path) { return Path.substr(0, Path.rfind('/') + 1); }
 
-// One of the hidden files written on the way to Output (".NAME.XXXXXX",
-// the name maybe shortened, and its tag rewrite's "~").
-bool TemporaryOf(std::string File, const std::string& Output)
+// One of the hidden files written on the way to Output.
+bool TemporaryOf(const std::string& File, const std::string& Output)
 {
-    if (!File.empty() && File.back() == '~')
-        File.pop_back();
     const std::string folder = FolderOf(Output);
-    if (FolderOf(File) != folder)
-        return false;
-    const std::string name = File.substr(folder.size()), out = Output.substr(folder.size());
-    return name.size() > 8 && name[0] == '.' && out.compare(0, name.size() - 8, name, 1, name.size() - 8) == 0;
+    return FolderOf(File) == folder && IsTemporaryName(File.substr(folder.size()));
 }
 
 // The cause of a failure as the user reads it: the file is named unless it
@@ -181,19 +179,26 @@ private:
     bool FFinished = false;
 };
 
-// Writes the comment into the finished stream; a failure leaves the stream
-// as it was and becomes a warning.
-void Tag(TEncodeResult& R, const std::string& Input, const std::string& Comment)
+// What goes into the comment header: the source's tags as they are, then
+// the program's comment.
+TStringList CommentsFor(const TWaveDescription& D, const TEncodeSettings& S)
 {
-    try {
-        TVelmarOggVorbis oggo;
-        oggo.SetNomedelfile(R.Part);
-        oggo.SetCommento(Comment);
-        R.Tagged = oggo.WriteTags(R.Part);
-        if (!R.Tagged)
-            R.Warnings.push_back(TestoMotivo(TMotivo::CommentoImpossibile, TestoMotivo(TMotivo::IntestazioneBloccata)));
-    } catch (const std::exception& e) {
-        R.Warnings.push_back(TestoMotivo(TMotivo::CommentoImpossibile, Cause(e, Input, R.Output)));
+    TStringList lines = S.CarryTags ? D.Tags : TStringList{};
+    const std::string comment = "COMMENT=" + S.Comment;
+    if (!S.Comment.empty() && std::find(lines.begin(), lines.end(), comment) == lines.end())
+        lines.push_back(comment);
+    return lines;
+}
+
+// A stopped part that must not carry the program's comment loses it; on
+// failure it keeps it (nothing else is lost).
+void Untag(TEncodeResult& R, const TWaveDescription& D, const TEncodeSettings& S)
+{
+    const TStringList kept = S.CarryTags ? D.Tags : TStringList{};
+    std::shared_ptr<TTemporaryHold> hold;
+    if (ReplaceVorbisComments(R.Part, kept, &hold)) {
+        R.PartHold = std::move(hold);
+        R.Tagged = false;
     }
 }
 
@@ -220,16 +225,17 @@ TEncodeResult EncodeToPart(const std::string& Input, const std::string& Output, 
         }
         TEncodeRun run(Input, Output, Settings);
         const TWaveDescription description = run.Wave->Description();
-        if (Settings.CarryTags)
-            run.Vorbis->SetComments(description.Tags);
+        run.Vorbis->SetComments(CommentsFor(description, Settings));
         r.Reason = MakeFolderFor(Output);
         if (!r.Reason.empty())
             return r;
+        RemoveStaleTemporariesOnce(FolderOf(Output));
         if (!run.Run(Control, OnProgress)) {
             r.Reason = run.Failure;
             return r;
         }
         r.Part = run.Vorbis->TemporaryFileName();
+        r.PartHold = run.Vorbis->PartHold();
         const TStopMode stop = Control ? Control->Mode() : TStopMode::None;
         if (stop == TStopMode::Discard || !std::filesystem::exists(r.Part, ec)) {
             DiscardPart(r);
@@ -238,8 +244,9 @@ TEncodeResult EncodeToPart(const std::string& Input, const std::string& Output, 
         r.Outcome = stop == TStopMode::None ? TEncodeOutcome::Done : TEncodeOutcome::Stopped;
         if (r.Outcome == TEncodeOutcome::Done)
             r.Warnings = WarningsFor(description);
-        if (stop != TStopMode::KeepUntagged)
-            Tag(r, Input, Settings.Comment);
+        r.Tagged = !Settings.Comment.empty();
+        if (stop == TStopMode::KeepUntagged && r.Tagged)
+            Untag(r, description, Settings);
         if (Settings.Verify)
             VerificaOgg(r.Part, description.Channels, run.Vorbis->FramesFed());
         return r;
@@ -264,12 +271,34 @@ void CommitPart(TEncodeResult& Result)
     if (Result.Part.empty())
         return;
     const std::string part = std::exchange(Result.Part, {});
-    if (std::rename(part.c_str(), Result.Output.c_str()) != 0) {
-        const int e = errno;
-        std::remove(part.c_str());
-        Result.Outcome = TEncodeOutcome::Failed;
-        Result.Reason = Quoted(Result.Output) + ": " + TestoMotivo(TMotivo::RinominaImpossibile, TestoErrno(e));
+    // A stopped part never takes the place of an earlier file: only a new
+    // name may be given it, which the kernel checks in the rename itself.
+    int failed = 0;
+    if (Result.Outcome == TEncodeOutcome::Stopped) {
+        if (::renameat2(AT_FDCWD, part.c_str(), AT_FDCWD, Result.Output.c_str(), RENAME_NOREPLACE) != 0) {
+            failed = errno;
+            // A file system without the check: look, then rename.
+            std::error_code ec;
+            if ((failed == EINVAL || failed == ENOSYS) && !std::filesystem::exists(Result.Output, ec) && !ec)
+                failed = std::rename(part.c_str(), Result.Output.c_str()) == 0 ? 0 : errno;
+        }
+        if (failed == EEXIST || failed == EINVAL || failed == ENOSYS) {
+            Result.Part = part;
+            DiscardPart(Result);
+            return;
+        }
+    } else if (std::rename(part.c_str(), Result.Output.c_str()) != 0) {
+        failed = errno;
     }
+    if (failed != 0) {
+        std::remove(part.c_str());
+        Result.PartHold.reset();
+        Result.Outcome = TEncodeOutcome::Failed;
+        Result.Reason = Quoted(Result.Output) + ": " + TestoMotivo(TMotivo::RinominaImpossibile, TestoErrno(failed));
+        return;
+    }
+    SyncFolderOf(Result.Output);
+    Result.PartHold.reset();
 }
 
 void DiscardPart(TEncodeResult& Result)
@@ -277,6 +306,7 @@ void DiscardPart(TEncodeResult& Result)
     if (!Result.Part.empty())
         std::remove(Result.Part.c_str());
     Result.Part.clear();
+    Result.PartHold.reset();
     Result.Outcome = TEncodeOutcome::Discarded;
 }
 

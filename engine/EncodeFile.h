@@ -5,12 +5,14 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
 
 namespace velmar {
 
+class TTemporaryHold;
 class TVelmarVorbisOut;
 
 // The comment every produced file carries.
@@ -21,7 +23,7 @@ struct TEncodeSettings {
     float Compression = 0.4f;          // Vorbis quality, 0.1 to 0.9
     int OutSampleRate = 44100;
     bool HighQualityResampling = true; // libsoxr; false: the fast kernel
-    std::string Comment = CommentoFennick; // written as COMMENT once the file is complete
+    std::string Comment = CommentoFennick; // COMMENT, in the header from the start
     bool CarryTags = true;             // the source's title, artist, ... into the stream
     bool SkipUpToDate = false;         // an output not older than its input is kept (Skipped)
     bool Verify = false;               // the finished stream is decoded whole and checked before it takes its name
@@ -30,8 +32,10 @@ struct TEncodeSettings {
 // How a run is asked to end before its input does.
 enum class TStopMode {
     None,
-    KeepTagged,   // the part written stays, a complete stream, with the comment
-    KeepUntagged, // the part written stays, a complete stream, without the comment
+    // The part written stays, a complete stream, with the comment; it never
+    // replaces an earlier file of the output's name, which stays instead.
+    KeepTagged,
+    KeepUntagged, // as KeepTagged, without the comment (the header is rewritten)
     Discard,      // nothing stays: no output, no temporary file; an earlier file is untouched
 };
 
@@ -52,9 +56,12 @@ struct TEncodeResult {
     // Things the user should know about a file that was written, in
     // Italian ("è troncato: 5,0 s dei 20,0 s dichiarati").
     std::vector<std::string> Warnings;
-    bool Tagged = false;   // the comment was written
-    // EncodeToPart only: the finished stream, not yet renamed to Output.
+    bool Tagged = false;   // the stream carries the comment
+    // EncodeToPart only: the finished stream, not yet renamed to Output,
+    // and what keeps it marked as being written until then, so that no
+    // other run takes it for a dead run's leftover.
     std::string Part;
+    std::shared_ptr<TTemporaryHold> PartHold;
 };
 
 // Asks a running EncodeFile to end. Any thread; the first request wins.
@@ -79,9 +86,14 @@ private:
 TEncodeResult EncodeFile(const std::string& Input, const std::string& Output, const TEncodeSettings& Settings,
                          TEncodeControl* Control = nullptr, const std::function<void(int Percent)>& OnProgress = {});
 
-// Encodes Input and writes the comment into a hidden temporary file beside
-// Output (Part); Output itself is not touched, so a caller can decide later
-// whether the file takes its name (CommitPart) or goes (DiscardPart).
+// Encodes Input into a hidden temporary file beside Output (Part); Output
+// itself is not touched, so a caller can decide later whether the file
+// takes its name (CommitPart) or goes (DiscardPart). The comment header is
+// written once, as the stream starts: the source's tags as they are (with
+// CarryTags), then COMMENT; a finished file is never copied to add them.
+// Only a KeepUntagged stop rewrites the part, to take COMMENT out again.
+// Before the first file goes into a folder, the temporary files a dead run
+// left there are removed (platform/TempFiles).
 // Blocks the calling thread (never call it on a GUI thread): the audio work
 // runs on an encoder thread of its own, which also calls OnProgress
 // (percent of the input, when it changes). Never raises: every failure is
@@ -94,7 +106,9 @@ TEncodeResult EncodeToPart(const std::string& Input, const std::string& Output, 
                            const std::function<void(int Percent)>& OnProgress = {});
 
 // Renames Result.Part over Result.Output (an earlier file is replaced whole
-// or not at all). On failure the part is removed and Result becomes Failed.
+// or not at all) and syncs the folder. A Stopped part never replaces an
+// earlier file: when Output exists it is removed instead and Result becomes
+// Discarded. On failure the part is removed and Result becomes Failed.
 // Does nothing without a part. Any thread; a rename, no audio work.
 void CommitPart(TEncodeResult& Result);
 // Removes Result.Part; Result becomes Discarded.

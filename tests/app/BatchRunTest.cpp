@@ -379,6 +379,7 @@ TEST_F(BatchRun, ARunFromTheFileManagerClosesTheProgramAtItsEnd)
 {
     for (bool cancel : {false, true}) {
         SCOPED_TRACE(cancel ? "cancelled" : "finished");
+        std::filesystem::remove(Out("Dal menu.ogg")); // a stopped file would not replace it
         const std::string a = MakeWave("Dal menu.wav", cancel ? 20 : 0.5);
         // Several selected files (%F) all run before it closes.
         const std::string b = MakeWave("Secondo.wav", 0.5);

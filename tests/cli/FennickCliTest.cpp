@@ -140,34 +140,47 @@ TEST(FennickCli, NeverOverwritesItsInputOrTwoOutputsAtOnce)
     EXPECT_TRUE(DecodeOgg(dir.File("x (2).ogg")).ok);
 }
 
-// The source's tags reach the output, valid UTF-8, beside the program's comment.
-TEST(FennickCli, TheSourcesTagsReachTheOutput)
+// The source's tags reach the output as written, at any length, valid
+// UTF-8, beside the program's comment.
+TEST(FennickCli, TheSourcesTagsReachTheOutputAsWritten)
 {
     TempDir dir;
-    std::vector<uint8_t> wav = MakeWav16(Sine(8000, 8000, {440}), 1, 8000);
-    std::vector<uint8_t> info;
-    PutTag(info, "INFO");
-    const std::vector<std::pair<const char*, std::string>> fields = {
-        {"INAM", "Canzone d\xE0more"}, // Latin-1
-        {"IART", "Artista"}, {"IPRD", "Album"}, {"ITRK", "7"}, {"ICRD", "2024"}, {"IGNR", "Jazz"}};
-    for (const auto& [id, text] : fields)
-        PutChunk(info, id, std::vector<uint8_t>(text.begin(), text.end() + 1));
-    PutChunk(wav, "LIST", info);
-    for (int i = 0; i < 4; ++i) // the RIFF size, with the LIST chunk
-        wav[4 + i] = static_cast<uint8_t>((wav.size() - 8) >> (8 * i));
-    WriteBytes(dir.File("t.wav"), wav);
-
+    const auto tagged = [&](const std::string& Name, const std::string& Title, const std::string& Track) {
+        std::vector<uint8_t> wav = MakeWav16(Sine(8000, 8000, {440}), 1, 8000);
+        std::vector<uint8_t> info;
+        PutTag(info, "INFO");
+        const std::vector<std::pair<const char*, std::string>> fields = {
+            {"INAM", Title}, {"IART", "Artista"}, {"ITRK", Track}, {"ICRD", "2024"}};
+        for (const auto& [id, text] : fields)
+            PutChunk(info, id, std::vector<uint8_t>(text.begin(), text.end() + 1));
+        PutChunk(wav, "LIST", info);
+        for (int i = 0; i < 4; ++i) // the RIFF size, with the LIST chunk
+            wav[4 + i] = static_cast<uint8_t>((wav.size() - 8) >> (8 * i));
+        WriteBytes(dir.File(Name + ".wav"), wav);
+    };
+    const std::string comment = "COMMENT=Codificato con Velmar Fennick";
+    const std::string longTitle = std::string(150, 'x') + std::string(150, 'y');
     struct Row {
-        const char* options;
-        std::vector<std::string> comments;
+        std::string title, track, options;
+        std::string titleOut; // as the output carries it
     };
     const Row rows[] = {
-        {"", {"TITLE=Canzone d\xC3\xA0more", "ARTIST=Artista", "ALBUM=Album", "TRACKNUMBER=7", "DATE=2024",
-              "GENRE=Jazz", "COMMENT=Codificato con Velmar Fennick"}},
-        {"--nessun-tag", {"COMMENT=Codificato con Velmar Fennick"}},
+        {"Canzone d\xE0more", "7", "", "Canzone d\xC3\xA0more"}, // Latin-1 becomes UTF-8
+        {"Citt\xC3\xA0", "4/12", "", "Citt\xC3\xA0"},
+        {longTitle, "300", "", longTitle},
+        {"Lato A", "A1", "", "Lato A"},
+        {"Senza", "7", "--nessun-tag", ""},
     };
+    int n = 0;
     for (const Row& r : rows) {
-        ASSERT_EQ(RunCli(dir, std::string("--quiet -o . ") + r.options + " t.wav").code, 0);
-        EXPECT_EQ(DecodeOgg(dir.File("t.ogg")).comments, r.comments) << r.options;
+        SCOPED_TRACE(r.track + " " + r.options);
+        const std::string name = "t" + std::to_string(n++);
+        tagged(name, r.title, r.track);
+        ASSERT_EQ(RunCli(dir, "--quiet -o . " + r.options + " " + name + ".wav").code, 0);
+        const std::vector<std::string> want =
+            r.options.empty() ? std::vector<std::string>{"TITLE=" + r.titleOut, "ARTIST=Artista", "TRACKNUMBER=" + r.track,
+                                                         "DATE=2024", comment}
+                              : std::vector<std::string>{comment};
+        EXPECT_EQ(DecodeOgg(dir.File(name + ".ogg")).comments, want);
     }
 }

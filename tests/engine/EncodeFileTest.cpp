@@ -52,17 +52,22 @@ TEST(EncodeFile, EachEndLeavesWhatItPromises)
         bool skipUpToDate = false;
         bool earlierIsOld = false; // the earlier output an hour older than the input
         bool verify = false;
+        bool earlierFile = true; // a file at the output's name before the run
     };
     const Case cases[] = {
         {"to the end", TStopMode::None, true, TEncodeOutcome::Done, true, true},
-        {"skipped", TStopMode::KeepTagged, true, TEncodeOutcome::Stopped, true, true},
-        {"cancelled, shown", TStopMode::KeepUntagged, true, TEncodeOutcome::Stopped, true, false},
+        // A stopped file never takes an earlier file's place; without one it stays.
+        {"skipped", TStopMode::KeepTagged, true, TEncodeOutcome::Discarded, false, false},
+        {"cancelled, shown", TStopMode::KeepUntagged, true, TEncodeOutcome::Discarded, false, false},
+        {"skipped, new", TStopMode::KeepTagged, true, TEncodeOutcome::Stopped, true, true, false, false, false, false},
+        {"cancelled, shown, new", TStopMode::KeepUntagged, true, TEncodeOutcome::Stopped, true, false, false, false,
+         false, false},
         {"cancelled, in the background", TStopMode::Discard, true, TEncodeOutcome::Discarded, false, false},
         {"missing input", TStopMode::None, false, TEncodeOutcome::Failed, false, false},
         {"output up to date", TStopMode::None, true, TEncodeOutcome::Skipped, false, false, true},
         {"output out of date", TStopMode::None, true, TEncodeOutcome::Done, true, true, true, true},
         {"checked to the end", TStopMode::None, true, TEncodeOutcome::Done, true, true, false, false, true},
-        {"checked, skipped", TStopMode::KeepTagged, true, TEncodeOutcome::Stopped, true, true, false, false, true},
+        {"checked, skipped", TStopMode::KeepTagged, true, TEncodeOutcome::Stopped, true, true, false, false, true, false},
     };
     const std::vector<uint8_t> earlier = {'e', 'a', 'r', 'l', 'i', 'e', 'r'};
     for (const Case& k : cases) {
@@ -72,7 +77,8 @@ TEST(EncodeFile, EachEndLeavesWhatItPromises)
         ASSERT_EQ(std::system(("mkdir -p " + dir.File("in") + " " + dir.File("out")).c_str()), 0);
         if (k.goodInput)
             WriteBytes(in, MakeWav16(Sine(44100 * 20, 44100, {440, 660}, 0.3), 2, 44100));
-        WriteBytes(out, earlier);
+        if (k.earlierFile)
+            WriteBytes(out, earlier);
         if (k.earlierIsOld)
             std::filesystem::last_write_time(out, std::filesystem::last_write_time(in) - std::chrono::hours(1));
         TEncodeControl control;
@@ -85,12 +91,15 @@ TEST(EncodeFile, EachEndLeavesWhatItPromises)
                 control.Stop(k.stop);
         });
         EXPECT_EQ(r.Outcome, k.outcome) << r.Reason;
-        EXPECT_EQ(FolderEntries(dir.File("out")), std::vector<std::string>{"brano.ogg"}); // no temporary left
         const DecodedOgg d = DecodeOgg(out);
         if (!k.outputReplaced) {
-            EXPECT_EQ(ReadBytes(out), earlier);
+            if (k.earlierFile) {
+                EXPECT_EQ(ReadBytes(out), earlier);
+            }
+            EXPECT_EQ(FolderEntries(dir.File("out")).size(), k.earlierFile ? 1u : 0u); // no temporary left
             continue;
         }
+        EXPECT_EQ(FolderEntries(dir.File("out")), std::vector<std::string>{"brano.ogg"}); // no temporary left
         ASSERT_TRUE(d.ok);
         EXPECT_TRUE(ScanOggPages(out).ok && ScanOggPages(out).lastIsEos);
         EXPECT_EQ(HasComment(d), k.tagged);
