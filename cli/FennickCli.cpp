@@ -291,7 +291,7 @@ int RunBatch(const TOptions& O, std::ostream& Out, std::ostream& Err, const std:
             return;
         for (const std::string& w : r.Warnings)
             status.Line("fennick-cli: attenzione: " + Quoted(in) + " " + w);
-        ++(r.Tagged ? encoded : failed);
+        ++encoded; // written whole: a warning does not make it a failure
     };
     if (!jobs.empty()) {
         unsigned n = O.Jobs > 0 ? unsigned(O.Jobs) : std::max(1u, std::thread::hardware_concurrency());

@@ -197,7 +197,8 @@ void TStatusLine::Line(const std::string& Text)
 {
     std::lock_guard<std::mutex> lock(FLock);
     Clear();
-    FErr << Text << '\n';
+    // One line per message: a name cannot break it or drive the terminal.
+    FErr << Printable(Text) << '\n';
     FErr.flush();
     Draw(true);
 }

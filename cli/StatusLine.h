@@ -29,7 +29,8 @@ std::string StatusText(size_t Done, size_t Total, const std::vector<std::pair<st
                        int64_t SecondsLeft, int Columns);
 
 // Shows a batch on one line of Err, rewritten in place, and writes whole
-// lines (failures, warnings) above it without tearing it. Work is what a
+// lines (failures, warnings) above it without tearing it, each made
+// Printable. Work is what a
 // file weighs (its size) for the estimate of the time left.
 // Thread: any; calls are serialised. Without Width (not a terminal) only
 // Line writes anything.

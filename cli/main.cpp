@@ -32,5 +32,9 @@ int main(int argc, char** argv)
             winsize size{};
             return ::ioctl(STDERR_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 0 ? int(size.ws_col) : 80;
         };
-    return RunBatch(options, std::cout, std::cerr, width, &interruption);
+    const int code = RunBatch(options, std::cout, std::cerr, width, &interruption);
+    // Cleaned up: now end as the signal would have ended the program.
+    if (const int signal = interruption.Signal())
+        TSignalWatch::EndBy(signal);
+    return code;
 }

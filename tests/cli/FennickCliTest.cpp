@@ -117,6 +117,20 @@ TEST(FennickCli, ExitCodesAndOneLinePerFailure)
     EXPECT_FALSE(FileExists(dir.File("out/bad.ogg")));
     EXPECT_FALSE(FileExists(dir.File("out/missing.ogg")));
 
+    // A name with a newline or an escape sequence stays on its one line; a
+    // file written whole with a warning counts as written.
+    WriteBytes(dir.File("riga\nnuova\x1b[2J.wav"), std::vector<uint8_t>(100, 'z'));
+    std::vector<uint8_t> cut = MakeWav16(Sine(8000, 8000, {440}), 1, 8000);
+    cut[40] = 0xFF; // the data chunk claims more than the file holds
+    WriteBytes(dir.File("corto.wav"), cut);
+    Result odd = RunCli(dir, "-o odd 'riga\nnuova\x1b[2J.wav' corto.wav");
+    EXPECT_EQ(odd.code, 1);
+    EXPECT_EQ(Lines(odd.err), 2) << odd.err;
+    EXPECT_NE(odd.err.find("\"riga?nuova?[2J.wav\": non è un file WAVE"), std::string::npos) << odd.err;
+    EXPECT_NE(odd.err.find("attenzione: \"corto.wav\" è troncato"), std::string::npos) << odd.err;
+    Result warned = RunCli(dir, "--quiet -o odd corto.wav");
+    EXPECT_EQ(warned.code, 0) << warned.err;
+
     Result usage = RunCli(dir, "-q 12 good.wav");
     EXPECT_EQ(usage.code, 2);
     EXPECT_EQ(usage.err, "fennick-cli: qualità non valida: 12 (da 1 a 9)\nUsa --help per l'aiuto.\n");

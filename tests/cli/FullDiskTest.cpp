@@ -1,13 +1,18 @@
-// A full disk: the encoding fails and says so, leaving no truncated file;
-// the tagging fails and leaves the encoded file as it was.
+// No room to write: the encoding fails and says so, leaving no truncated
+// file; a rewrite fails and leaves the file as it was. The room is a
+// file-size limit (RLIMIT_FSIZE), which gives real short writes without a
+// small disk to mount.
 #include "vorbis/VelmarOggVorbis.h"
 
 #include "TestSupport.h"
 
 #include <gtest/gtest.h>
 
-#include <sys/mount.h>
-#include <sys/stat.h>
+#include <csignal>
+#include <filesystem>
+
+#include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -15,86 +20,82 @@ using namespace testing_support;
 
 namespace {
 
-// A tmpfs of Kib KiB at Dir/disk, for as long as the object lives.
-class SmallDisk {
-public:
-    SmallDisk(const TempDir& dir, int kib) : FPath(dir.File("disk"))
-    {
-        ::mkdir(FPath.c_str(), 0755);
-        const std::string opts = "size=" + std::to_string(kib) + "k";
-        FMounted = ::geteuid() == 0 && ::mount("tmpfs", FPath.c_str(), "tmpfs", 0, opts.c_str()) == 0;
-    }
-    ~SmallDisk()
-    {
-        if (FMounted)
-            ::umount(FPath.c_str());
-    }
-    bool Mounted() const { return FMounted; }
-    const std::string& Path() const { return FPath; }
-    // Takes all the space that is left.
-    void Fill() const
-    {
-        std::vector<uint8_t> block(4096, 0);
-        FILE* f = std::fopen((FPath + "/filler").c_str(), "wb");
-        while (f && std::fwrite(block.data(), 1, block.size(), f) == block.size() && std::fflush(f) == 0) {
-        }
-        if (f)
-            std::fclose(f);
-    }
-
-private:
-    std::string FPath;
-    bool FMounted = false;
-};
-
-int RunCli(const std::string& args, std::string& err, const TempDir& dir)
+// Runs fennick-cli --quiet Args in Dir with files limited to Limit bytes
+// (its stderr too, so the names are kept short); its stderr into Err.
+int RunLimited(const std::vector<std::string>& Args, rlim_t Limit, std::string& Err, const TempDir& Dir)
 {
-    const std::string errFile = dir.File("stderr.txt");
-    int status = std::system((std::string(FENNICK_CLI_PATH) + " --quiet " + args + " 2>'" + errFile + "'").c_str());
-    auto b = ReadBytes(errFile);
-    err.assign(b.begin(), b.end());
+    const std::string errFile = Dir.File("stderr.txt");
+    std::vector<char*> argv{const_cast<char*>(FENNICK_CLI_PATH), const_cast<char*>("--quiet")};
+    for (const std::string& a : Args)
+        argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        const int fd = ::open(errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        const rlimit limit{Limit, Limit};
+        if (fd < 0 || ::dup2(fd, STDERR_FILENO) < 0 || ::chdir(Dir.Path().c_str()) != 0 ||
+            ::setrlimit(RLIMIT_FSIZE, &limit) != 0)
+            ::_exit(126);
+        std::signal(SIGXFSZ, SIG_IGN); // a write past the limit fails instead
+        ::execv(FENNICK_CLI_PATH, argv.data());
+        ::_exit(127);
+    }
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    const auto b = ReadBytes(errFile);
+    Err.assign(b.begin(), b.end());
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
 } // namespace
 
-TEST(FullDisk, EncodingIntoAFullDiskFailsAndLeavesNoFile)
+TEST(FullDisk, AWriteThatFindsNoRoomFailsTheFileAndLeavesNothing)
 {
     TempDir dir;
-    SmallDisk disk(dir, 64);
-    if (!disk.Mounted())
-        GTEST_SKIP() << "needs root to mount a small tmpfs";
+    const std::string out = dir.File("out");
     WriteBytes(dir.File("lungo.wav"), MakeWav16(Sine(44100 * 30, 44100, {440, 660}, 0.3), 2, 44100));
     WriteBytes(dir.File("corto.wav"), MakeWav16(Sine(4410, 44100, {440}), 1, 44100));
-    std::string err;
-    int code = RunCli("-j 1 -o '" + disk.Path() + "' '" + dir.File("lungo.wav") + "' '" + dir.File("corto.wav") + "'",
-                      err, dir);
-    EXPECT_EQ(code, 1);
-    EXPECT_NE(err.find("lungo.wav\": "), std::string::npos) << err;
-    EXPECT_NE(err.find("il disco è pieno"), std::string::npos) << err;
-    EXPECT_FALSE(FileExists(disk.Path() + "/lungo.ogg"));
-    EXPECT_TRUE(DecodeOgg(disk.Path() + "/corto.ogg").ok); // the space freed went to the next file
+    const std::vector<uint8_t> earlier = {'p', 'r', 'i', 'm', 'a'};
+    std::filesystem::create_directory(out);
+    WriteBytes(out + "/lungo.ogg", earlier);
+    for (rlim_t limit : {rlim_t(1000), rlim_t(64 * 1024)}) { // in the headers, and in the audio
+        SCOPED_TRACE(limit);
+        std::string err;
+        const int code = RunLimited({"-j", "1", "-o", "out", "lungo.wav", "corto.wav"}, limit, err, dir);
+        EXPECT_EQ(code, 1);
+        EXPECT_NE(err.find("lungo.wav\": "), std::string::npos) << err;
+        EXPECT_NE(err.find(velmar::TestoErrno(EFBIG)), std::string::npos) << err;
+        EXPECT_EQ(ReadBytes(out + "/lungo.ogg"), earlier);
+        EXPECT_EQ(DecodeOgg(out + "/corto.ogg").ok, limit > 1000); // the next file goes on
+        for (const auto& e : std::filesystem::directory_iterator(out)) // no temporary left
+            EXPECT_NE(e.path().filename().string()[0], '.') << e.path();
+        std::filesystem::remove(out + "/corto.ogg");
+    }
 }
 
-TEST(FullDisk, TaggingIntoAFullDiskLeavesTheEncodedFileIntact)
+TEST(FullDisk, ARewriteThatFindsNoRoomLeavesTheFileIntact)
 {
     TempDir dir;
-    SmallDisk disk(dir, 256);
-    if (!disk.Mounted())
-        GTEST_SKIP() << "needs root to mount a small tmpfs";
     WriteBytes(dir.File("brano.wav"), MakeWav16(Sine(44100 * 2, 44100, {440}), 1, 44100));
     std::string err;
-    // Encode without tagging space trouble first, then take the rest of the disk.
-    ASSERT_EQ(RunCli("-o '" + dir.Path() + "' '" + dir.File("brano.wav") + "'", err, dir), 0) << err;
-    const std::string target = disk.Path() + "/brano.ogg";
-    const auto before = ReadBytes(dir.File("brano.ogg"));
-    WriteBytes(target, before);
-    disk.Fill();
+    ASSERT_EQ(RunLimited({"-o", ".", "brano.wav"}, RLIM_INFINITY, err, dir), 0) << err;
+    const std::string target = dir.File("brano.ogg");
+    const auto before = ReadBytes(target);
 
+    // This process, for the length of the rewrite.
+    rlimit old{};
+    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &old), 0);
+    const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+    const rlimit limit{before.size() / 2, old.rlim_max};
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &limit), 0);
     velmar::TVelmarOggVorbis oggo;
     oggo.SetNomedelfile(target);
-    oggo.SetCommento("Un commento più lungo, che non trova più posto sul disco");
-    EXPECT_FALSE(oggo.WriteTags(target));
+    oggo.SetCommento("Un commento più lungo, che non trova più posto");
+    const bool written = oggo.WriteTags(target);
+    ::setrlimit(RLIMIT_FSIZE, &old);
+    std::signal(SIGXFSZ, oldHandler);
+    EXPECT_FALSE(written);
     EXPECT_EQ(ReadBytes(target), before);
-    EXPECT_FALSE(FileExists(target + "~"));
+    for (const auto& e : std::filesystem::directory_iterator(dir.Path()))
+        EXPECT_NE(e.path().filename().string()[0], '.') << e.path();
 }

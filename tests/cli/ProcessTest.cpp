@@ -30,7 +30,7 @@ pid_t StartCli(const TempDir& Dir, const std::vector<std::string>& Args, const s
     const pid_t pid = ::fork();
     if (pid != 0)
         return pid;
-    for (int s : {SIGINT, SIGTERM, SIGHUP})
+    for (int s : {SIGINT, SIGTERM, SIGHUP, SIGPIPE})
         std::signal(s, SIG_DFL);
     const int fd = ::open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     if (fd < 0 || ::chdir(Dir.Path().c_str()) != 0)
@@ -41,12 +41,12 @@ pid_t StartCli(const TempDir& Dir, const std::vector<std::string>& Args, const s
     ::_exit(127);
 }
 
-// The exit code, or -1 for a process ended by a signal.
+// The exit code, or minus the signal that ended the process.
 int ExitCode(pid_t Pid)
 {
     int status = 0;
     ::waitpid(Pid, &status, 0);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : WIFSIGNALED(status) ? -WTERMSIG(status) : -1000;
 }
 
 std::vector<std::string> Entries(const std::string& Folder)
@@ -57,6 +57,15 @@ std::vector<std::string> Entries(const std::string& Folder)
         names.push_back(e.path().filename().string());
     std::sort(names.begin(), names.end());
     return names;
+}
+
+// Waits until Folder holds at least N entries.
+bool WaitForEntries(const std::string& Folder, size_t N)
+{
+    const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    while (Entries(Folder).size() < N && std::chrono::steady_clock::now() < give_up)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    return Entries(Folder).size() >= N;
 }
 
 std::string Text(const std::string& File)
@@ -74,19 +83,17 @@ TEST(Process, ASignalRemovesTheTemporaryFilesAndKeepsEarlierOutputs)
     for (const char* f : {"a.wav", "b.wav", "c.wav"})
         WriteBytes(dir.File(f), wav);
     const std::vector<uint8_t> earlier = {'p', 'r', 'i', 'm', 'a'};
-    for (int signal : {SIGINT, SIGTERM, SIGHUP}) {
+    for (int signal : {SIGINT, SIGTERM, SIGHUP, SIGPIPE}) {
         SCOPED_TRACE(signal);
         const std::string out = dir.File("out" + std::to_string(signal));
         fs::create_directory(out);
         WriteBytes(out + "/a.ogg", earlier);
         const pid_t pid = StartCli(dir, {"-j", "2", "-o", out, "a.wav", "b.wav", "c.wav"}, "err.txt");
         // Mid-file: once an encoder has created its temporary file.
-        const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-        while (Entries(out).size() < 2 && std::chrono::steady_clock::now() < give_up)
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
-        ASSERT_GE(Entries(out).size(), 2u);
+        ASSERT_TRUE(WaitForEntries(out, 2));
         ::kill(pid, signal);
-        EXPECT_EQ(ExitCode(pid), 128 + signal);
+        // Ended by the signal after its clean-up, so that a shell loop stops.
+        EXPECT_EQ(ExitCode(pid), -signal);
         EXPECT_NE(Text(dir.File("err.txt")).find("fennick-cli: interrotto\n"), std::string::npos)
             << Text(dir.File("err.txt"));
         EXPECT_EQ(Entries(out), std::vector<std::string>{"a.ogg"});
@@ -120,4 +127,26 @@ TEST(Process, TwoRunsOnOneOutputLeaveOneWholeFile)
         const DecodedOgg d = DecodeOgg(out + "/A.ogg");
         EXPECT_TRUE(d.pcmTotal == 44100 * 10 || d.pcmTotal == 44100 * 11) << d.pcmTotal;
     }
+}
+
+// A run killed outright leaves its temporary file; the next run into that
+// folder removes it, and leaves the user's own hidden files alone.
+TEST(Process, TheNextRunRemovesWhatAKilledRunLeft)
+{
+    TempDir dir;
+    WriteBytes(dir.File("a.wav"), MakeWav16(Sine(44100 * 30, 44100, {440, 660}, 0.3), 2, 44100));
+    WriteBytes(dir.File("b.wav"), MakeWav16(Sine(4410, 44100, {440}), 1, 44100));
+    const std::string out = dir.File("out");
+    fs::create_directory(out);
+    const std::vector<uint8_t> mine = {'m', 'i', 'o'};
+    WriteBytes(out + "/.appunti", mine);
+    WriteBytes(out + "/.Mio.ogg.Ab12Cd", mine);
+    const pid_t pid = StartCli(dir, {"-o", out, "a.wav"}, "err.txt");
+    ASSERT_TRUE(WaitForEntries(out, 3));
+    ::kill(pid, SIGKILL);
+    EXPECT_EQ(ExitCode(pid), -SIGKILL);
+    ASSERT_EQ(Entries(out).size(), 3u); // the dead run's temporary file
+    EXPECT_EQ(ExitCode(StartCli(dir, {"--quiet", "-o", out, "b.wav"}, "err.txt")), 0);
+    EXPECT_EQ(Entries(out), (std::vector<std::string>{".Mio.ogg.Ab12Cd", ".appunti", "b.ogg"}));
+    EXPECT_EQ(ReadBytes(out + "/.Mio.ogg.Ab12Cd"), mine);
 }
