@@ -25,6 +25,7 @@
 #include "vorbis/VelmarOggVorbis.h"
 #include "vorbis/VelmarVorbis.h"
 
+#include <QApplication>
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QCoreApplication>
@@ -365,7 +366,20 @@ bool TPrima::Domanda(const QString& Text)
 
 void TPrima::FormCloseQuery(bool& CanClose)
 {
-    CanClose = !InCorso() || Domanda(QStringLiteral("Annullare la codifica?"));
+    CanClose = FSenzaDomanda || !InCorso() || Domanda(QStringLiteral("Annullare la codifica?"));
+}
+
+void TPrima::ChiudiSenzaChiedere()
+{
+    FSenzaDomanda = true;
+    // A box's own event loop must end before the window can go.
+    for (QWidget* w : QApplication::topLevelWidgets())
+        if (auto* box = qobject_cast<QDialog*>(w); box && box->isVisible())
+            box->reject();
+    QTimer::singleShot(0, this, [this] {
+        close();
+        QCoreApplication::quit(); // also when the window was never shown
+    });
 }
 
 void TPrima::FormClose()

@@ -93,7 +93,8 @@ struct TEncodeSettings;
 // end of a run with files encoded to the end (neither skipped nor
 // cancelled) is told by a desktop notification (AvvisoFineCodifica).
 //
-// Closing: FormCloseQuery asks only while page 3 is shown; every close
+// Closing: FormCloseQuery asks only while page 3 is shown (never after
+// ChiudiSenzaChiedere, which app/Segnali's signals call); every close
 // writes the per-user desktop entry of the file manager's command
 // (Aggiornoregistro), unless the program is an installed one whose system
 // entry offers it already: then an old per-user entry is removed instead.
@@ -176,6 +177,10 @@ public:
 
     // A run is in progress (page 3 shown).
     bool InCorso() const;
+    // "Chiudi" confirmed without asking (a signal: a logout must not wait
+    // on a question): open boxes are closed first, then the window, a run
+    // in progress cancelled as closing cancels it.
+    void ChiudiSenzaChiedere();
 
     // ---- state ----------------------------------------------------------------
     int Passo = 0;
@@ -292,6 +297,7 @@ private:
     bool FMostrata = false;
     bool FAttivata = false;
     bool FChiusa = false;
+    bool FSenzaDomanda = false; // ChiudiSenzaChiedere: the close is confirmed
     int FCompletati = 0;  // files of this run encoded to their end
 };
 

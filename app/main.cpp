@@ -1,6 +1,7 @@
 // Velmar Fennick: the wizard that converts WAVE files to Ogg Vorbis.
 #include "app/Apertx.h"
 #include "app/Primax.h"
+#include "app/Segnali.h"
 #include "platform/Version.h"
 #include "vorbis/VelmarVorbis.h"
 
@@ -50,8 +51,15 @@ int Avvio(QApplication& App, int argc, char** argv)
         QMessageBox::critical(nullptr, QStringLiteral("Errore - Velmar Fennick"), QString::fromUtf8(E.what()));
         return 1;
     }
+    velmar::TSegnali segnali;
+    QObject::connect(&segnali, &velmar::TSegnali::Arrivato, prima.get(),
+                     [&prima] { prima->ChiudiSenzaChiedere(); });
     velmar::MostraApertura(prima.get(), 1500);
-    return App.exec();
+    const int rc = App.exec();
+    prima.reset(); // the run's clean-up, before the program ends
+    if (const int signal = segnali.Ricevuto())
+        velmar::TSegnali::TerminaCon(signal);
+    return rc;
 }
 
 } // namespace

@@ -4,6 +4,7 @@
 
 #include "app/Codifica.h"
 #include "app/Esecuzione.h"
+#include "app/Segnali.h"
 #include "support/BusPrivato.h"
 #include "support/VelmarDropFiles.h"
 #include "support/VelmarEstimatedTimer.h"
@@ -20,6 +21,8 @@
 #include <QStackedWidget>
 
 #include <algorithm>
+#include <csignal>
+#include <unistd.h>
 #include <filesystem>
 #include <set>
 
@@ -373,6 +376,30 @@ TEST_F(BatchRun, ClosingDuringARunAsksAndCancelsIt)
     EXPECT_TRUE(pages.lastIsEos);
     EXPECT_FALSE(HasComment(DecodeOgg(Out("Lungo.ogg"))));
     EXPECT_EQ(MusicaFiles(), std::set<std::string>{"Lungo.ogg"});
+}
+
+// A logout, Ctrl-C or a kill: the same close, confirmed without a question.
+TEST_F(BatchRun, ASignalClosesTheWindowAsAConfirmedClose)
+{
+    for (int signal : {SIGINT, SIGTERM, SIGHUP}) {
+        SCOPED_TRACE(signal);
+        std::filesystem::remove_all(Musica());
+        const std::string a = MakeWave("Lungo.wav", 60), b = MakeWave("Dietro.wav", 60);
+        TPrima& f = MakeForm();
+        f.Processi = 2;
+        TSegnali segnali;
+        QObject::connect(&segnali, &TSegnali::Arrivato, &f, [&f] { f.ChiudiSenzaChiedere(); });
+        ShowForm();
+        Start({a, b});
+        ASSERT_TRUE(WaitForProgress());
+        ::kill(::getpid(), signal);
+        ASSERT_TRUE(WaitFor([&f] { return !f.isVisible(); }));
+        EXPECT_EQ(segnali.Ricevuto(), signal);
+        FForm.reset();
+        EXPECT_TRUE(Messages.empty());
+        EXPECT_FALSE(HasComment(DecodeOgg(Out("Lungo.ogg"))));
+        EXPECT_EQ(MusicaFiles(), std::set<std::string>{"Lungo.ogg"}); // no temporary left
+    }
 }
 
 TEST_F(BatchRun, ARunFromTheFileManagerClosesTheProgramAtItsEnd)
