@@ -57,8 +57,6 @@ const TRiga Tabella[] = {
     {TMotivo::VerificaFallita, "la verifica del file prodotto è fallita: %s"},
     {TMotivo::UscitaUgualeIngresso, "il file di uscita coincide con il file di ingresso"},
     {TMotivo::UscitaDoppia, "è salvato come %s: il nome è già usato da un altro file della lista"},
-    {TMotivo::CommentoImpossibile, "è senza il commento: %s"},
-    {TMotivo::IntestazioneBloccata, "l'intestazione del file non si può riscrivere"},
     {TMotivo::Interrotto, "interrotto"},
     {TMotivo::CartellaSenzaRicorsivo, "è una cartella (-R, --ricorsivo, converte i file che contiene)"},
     {TMotivo::MemoriaEsaurita, "memoria insufficiente"},

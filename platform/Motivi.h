@@ -56,8 +56,6 @@ enum class TMotivo {
     VerificaFallita,       // Dettaglio: what the decoder found
     UscitaUgualeIngresso,
     UscitaDoppia,          // a warning; Dettaglio: the name given instead
-    CommentoImpossibile,   // a warning; Dettaglio: why
-    IntestazioneBloccata,
     Interrotto,
     CartellaSenzaRicorsivo, // a folder given where a file is expected, without -R
     MemoriaEsaurita,
