@@ -7,6 +7,7 @@
 #include "vorbis/VelmarVorbis.h"
 
 #include <algorithm>
+#include <charconv>
 #include <atomic>
 #include <cctype>
 #include <filesystem>
@@ -26,6 +27,50 @@ bool ParseInt(const std::string& S, int& Value)
         return false;
     Value = std::stoi(S);
     return true;
+}
+
+// "4", "4.5", "4,5", "-1": a quality as oggenc reads it (its float, then a
+// tenth of it in double and back to float, so the encoder gets the same
+// value oggenc gives it).
+bool ParseQuality(std::string S, float& Compression)
+{
+    std::replace(S.begin(), S.end(), ',', '.');
+    float q = 0;
+    const auto [end, ec] = std::from_chars(S.data(), S.data() + S.size(), q);
+    if (S.empty() || ec != std::errc() || end != S.data() + S.size() || !(q >= -1.0f && q <= 10.0f))
+        return false;
+    Compression = static_cast<float>(double(q) * 0.1);
+    return true;
+}
+
+bool ParseSerial(const std::string& S, int64_t& Serial)
+{
+    uint64_t v = 0;
+    const auto [end, ec] = std::from_chars(S.data(), S.data() + S.size(), v);
+    if (S.empty() || ec != std::errc() || end != S.data() + S.size() || v > 0xFFFFFFFFu)
+        return false;
+    Serial = static_cast<int64_t>(v);
+    return true;
+}
+
+// The field of a tag option.
+const char* TagOfOption(const std::string& A)
+{
+    static const std::pair<const char*, const char*> options[] = {
+        {"-t", "TITLE"},       {"--title", "TITLE"}, {"-a", "ARTIST"},      {"--artist", "ARTIST"},
+        {"-l", "ALBUM"},       {"--album", "ALBUM"}, {"-N", "TRACKNUMBER"}, {"--tracknum", "TRACKNUMBER"},
+        {"-d", "DATE"},        {"--date", "DATE"},   {"-G", "GENRE"},       {"--genre", "GENRE"},
+    };
+    for (const auto& [option, tag] : options)
+        if (A == option)
+            return tag;
+    return nullptr;
+}
+
+// A Vorbis comment's name: printable ASCII but "=", not empty.
+bool IsTagName(const std::string& Name)
+{
+    return !Name.empty() && std::all_of(Name.begin(), Name.end(), [](char c) { return c >= 0x20 && c <= 0x7D && c != '='; });
 }
 
 std::string BaseName(const std::string& Path)
@@ -135,13 +180,61 @@ bool ParseOptions(const std::vector<std::string>& Args, TOptions& O, std::string
             O.CarryTags = false;
         } else if (a == "--verifica") {
             O.Verify = true;
-        } else if (a == "-q") {
+        } else if (a == "-q" || a == "--quality") {
             if (!value(v))
                 return false;
-            if (!ParseInt(v, O.Quality) || O.Quality < 1 || O.Quality > 9) {
-                Error = "qualità non valida: " + v + " (da 1 a 9)";
+            if (!ParseQuality(v, O.Compression)) {
+                Error = "qualità non valida: " + v + " (da -1 a 10, anche con decimali)";
                 return false;
             }
+            O.Mode.Quality = true;
+        } else if (a == "-b" || a == "--bitrate" || a == "-m" || a == "--min-bitrate" || a == "-M" ||
+                   a == "--max-bitrate") {
+            if (!value(v))
+                return false;
+            int kbps = 0;
+            if (!ParseInt(v, kbps) || kbps < 1 || kbps > 10000) {
+                Error = "velocità in bit non valida: " + v + " (kbit/s)";
+                return false;
+            }
+            if (a == "-b" || a == "--bitrate") {
+                O.Mode.Nominal = kbps;
+            } else {
+                (a == "-m" || a == "--min-bitrate" ? O.Mode.Minimum : O.Mode.Maximum) = kbps;
+                O.Mode.Managed = true; // limits are the manager's
+            }
+        } else if (a == "--managed") {
+            O.Mode.Managed = true;
+        } else if (a == "--downmix") {
+            O.Downmix = true;
+        } else if (a == "-s" || a == "--serial") {
+            if (!value(v))
+                return false;
+            if (!ParseSerial(v, O.Serial)) {
+                Error = "numero di serie non valido: " + v + " (da 0 a 4294967295)";
+                return false;
+            }
+        } else if (a == "-n" || a == "--names") {
+            if (!value(O.Names))
+                return false;
+            if (O.Names.empty()) {
+                Error = "schema dei nomi vuoto";
+                return false;
+            }
+        } else if (const char* tag = TagOfOption(a)) {
+            if (!value(v))
+                return false;
+            const std::string line = std::string(tag) + "=" + v;
+            std::erase_if(O.Tags, [&](const std::string& l) { return l.starts_with(std::string(tag) + "="); });
+            O.Tags.push_back(line);
+        } else if (a == "-c" || a == "--comment") {
+            if (!value(v))
+                return false;
+            if (!IsTagName(v.substr(0, v.find('='))) || v.find('=') == std::string::npos) {
+                Error = "commento non valido: " + v + " (NOME=valore)";
+                return false;
+            }
+            O.Tags.push_back(v);
         } else if (a == "-r") {
             if (!value(v))
                 return false;
@@ -267,7 +360,11 @@ int RunBatch(const TOptions& O, std::ostream& Out, std::ostream& Err, const std:
         status.Line("fennick-cli: attenzione: " + w);
 
     TEncodeSettings settings;
-    settings.Compression = static_cast<float>(O.Quality) / 10.0f;
+    settings.Compression = O.Compression;
+    settings.Mode = O.Mode;
+    settings.Downmix = O.Downmix;
+    settings.Serial = O.Serial;
+    settings.Tags = O.Tags;
     settings.OutSampleRate = O.Rate;
     settings.HighQualityResampling = O.HighQualityResampling;
     settings.CarryTags = O.CarryTags;
@@ -307,7 +404,7 @@ int RunBatch(const TOptions& O, std::ostream& Out, std::ostream& Err, const std:
         if (Interruption)
             Interruption->Attach([&batch] { batch.StopAll(TStopMode::Discard); });
         for (const TJob& j : jobs)
-            batch.Add(j.Input, j.Folder);
+            batch.Add(j.Input, j.Folder, O.Names.empty() ? std::string() : NameFromPattern(O.Names, TagsFor(j.Input, settings), j.Input));
         batch.Close();
         batch.Wait();
     }

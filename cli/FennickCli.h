@@ -1,6 +1,9 @@
 // fennick-cli: the headless encoder on the wizard's chain.
 #pragma once
 
+#include "vorbis/VorbisMode.h"
+
+#include <cstdint>
 #include <functional>
 #include <iosfwd>
 #include <mutex>
@@ -10,7 +13,13 @@
 namespace velmar::cli {
 
 struct TOptions {
-    int Quality = 4;             // 1..9, Compression = Quality / 10
+    // Quality -1 to 10 (-q), as libvorbis takes it: quality / 10.
+    float Compression = 0.4f;
+    TVorbisMode Mode;            // -q given, -b, -m, -M, --managed
+    bool Downmix = false;        // --downmix
+    int64_t Serial = -1;         // -s: the first output's; -1 from each output's path
+    std::string Names;           // -n: the outputs' paths from their tags
+    std::vector<std::string> Tags; // -t -a -l -N -d -G -c: "NAME=value", in every output
     int Rate = 44100;            // one of the wizard's eight rates
     std::string OutputDir;       // empty: documents folder + "/Musica"
     int Jobs = 0;                // 0: number of CPUs

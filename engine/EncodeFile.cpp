@@ -8,6 +8,7 @@
 #include "vorbis/VorbisComments.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <condition_variable>
 #include <cstdio>
@@ -132,6 +133,8 @@ public:
         Vorbis->SetInput(rate);
         Vorbis->SetFileName(Output);
         Vorbis->SetCompression(S.Compression);
+        Vorbis->SetMode(S.Mode);
+        Vorbis->SetDownmix(S.Downmix);
         Vorbis->SetRenameWhenDone(false);
     }
 
@@ -179,11 +182,33 @@ private:
     bool FFinished = false;
 };
 
-// What goes into the comment header: the source's tags as they are, then
-// the program's comment.
-TStringList CommentsFor(const TWaveDescription& D, const TEncodeSettings& S)
+// The name of a "NAME=value" line.
+std::string NameOf(const std::string& Line) { return Line.substr(0, Line.find('=')); }
+
+bool SameName(const std::string& A, const std::string& B)
 {
-    TStringList lines = S.CarryTags ? D.Tags : TStringList{};
+    return A.size() == B.size() && std::equal(A.begin(), A.end(), B.begin(), [](char a, char b) {
+               return std::tolower(static_cast<unsigned char>(a)) == std::tolower(static_cast<unsigned char>(b));
+           });
+}
+
+// The source's tags as they are, but the names the user gave, then the user's.
+TStringList MergedTags(const TStringList& Carried, const TEncodeSettings& S)
+{
+    TStringList lines;
+    if (S.CarryTags)
+        for (const std::string& line : Carried)
+            if (std::none_of(S.Tags.begin(), S.Tags.end(),
+                             [&](const std::string& u) { return SameName(NameOf(u), NameOf(line)); }))
+                lines.push_back(line);
+    lines.insert(lines.end(), S.Tags.begin(), S.Tags.end());
+    return lines;
+}
+
+// What goes into the comment header: the tags, then the program's comment.
+TStringList CommentsFor(const TStringList& Tags, const TEncodeSettings& S)
+{
+    TStringList lines = Tags;
     const std::string comment = "COMMENT=" + S.Comment;
     if (!S.Comment.empty() && std::find(lines.begin(), lines.end(), comment) == lines.end())
         lines.push_back(comment);
@@ -192,11 +217,10 @@ TStringList CommentsFor(const TWaveDescription& D, const TEncodeSettings& S)
 
 // A stopped part that must not carry the program's comment loses it; on
 // failure it keeps it (nothing else is lost).
-void Untag(TEncodeResult& R, const TWaveDescription& D, const TEncodeSettings& S)
+void Untag(TEncodeResult& R, const TStringList& Tags)
 {
-    const TStringList kept = S.CarryTags ? D.Tags : TStringList{};
     std::shared_ptr<TTemporaryHold> hold;
-    if (ReplaceVorbisComments(R.Part, kept, &hold)) {
+    if (ReplaceVorbisComments(R.Part, Tags, &hold)) {
         R.PartHold = std::move(hold);
         R.Tagged = false;
     }
@@ -225,7 +249,10 @@ TEncodeResult EncodeToPart(const std::string& Input, const std::string& Output, 
         }
         TEncodeRun run(Input, Output, Settings);
         const TWaveDescription description = run.Wave->Description();
-        run.Vorbis->SetComments(CommentsFor(description, Settings));
+        const TStringList tags = MergedTags(description.Tags, Settings);
+        run.Vorbis->SetComments(CommentsFor(tags, Settings));
+        run.Vorbis->SetSerial(Settings.Serial >= 0 ? static_cast<int32_t>(uint32_t(Settings.Serial))
+                                                   : SerialFor(Output));
         r.Reason = MakeFolderFor(Output);
         if (!r.Reason.empty())
             return r;
@@ -246,9 +273,9 @@ TEncodeResult EncodeToPart(const std::string& Input, const std::string& Output, 
             r.Warnings = WarningsFor(description);
         r.Tagged = !Settings.Comment.empty();
         if (stop == TStopMode::KeepUntagged && r.Tagged)
-            Untag(r, description, Settings);
+            Untag(r, tags);
         if (Settings.Verify)
-            VerificaOgg(r.Part, description.Channels, run.Vorbis->FramesFed());
+            VerificaOgg(r.Part, Settings.Downmix ? 1 : description.Channels, run.Vorbis->FramesFed());
         return r;
     } catch (const std::exception& e) {
         DiscardPart(r);
@@ -264,6 +291,29 @@ TEncodeResult EncodeFile(const std::string& Input, const std::string& Output, co
     TEncodeResult r = EncodeToPart(Input, Output, Settings, Control, OnProgress);
     CommitPart(r);
     return r;
+}
+
+TStringList TagsFor(const std::string& Input, const TEncodeSettings& Settings)
+{
+    TStringList carried;
+    if (Settings.CarryTags) {
+        try {
+            TComponent root;
+            auto* wave = TComponent::Create<TVelmarWaveIn>(&root);
+            wave->SetFileName(Input);
+            carried = wave->Description().Tags;
+        } catch (const std::exception&) {
+        }
+    }
+    return MergedTags(carried, Settings);
+}
+
+int32_t SerialFor(const std::string& Output)
+{
+    uint32_t h = 2166136261u; // FNV-1a
+    for (unsigned char c : Output)
+        h = (h ^ c) * 16777619u;
+    return static_cast<int32_t>(h == 0 ? 1 : h);
 }
 
 void CommitPart(TEncodeResult& Result)

@@ -2,6 +2,9 @@
 // Vorbis encoder -> comment, the one operation both front ends call.
 #pragma once
 
+#include "platform/Classes.h"
+#include "vorbis/VorbisMode.h"
+
 #include <atomic>
 #include <cstdint>
 #include <functional>
@@ -18,13 +21,22 @@ class TVelmarVorbisOut;
 // The comment every produced file carries.
 inline constexpr const char* CommentoFennick = "Codificato con Velmar Fennick";
 
-// What the user chose; the same for every file of a batch.
+// What the user chose; the same for every file of a batch (but Serial,
+// which a batch counts up from file to file).
 struct TEncodeSettings {
-    float Compression = 0.4f;          // Vorbis quality, 0.1 to 0.9
+    float Compression = 0.4f;          // Vorbis quality, -0.1 to 1.0 (the wizard: 0.1 to 0.9)
+    TVorbisMode Mode;                  // bit rate instead of, or besides, the quality
+    bool Downmix = false;              // stereo encoded as mono
+    // The stream's serial number; -1: one of the output's own, derived from
+    // its path (the same output gets the same serial again, others differ).
+    int64_t Serial = -1;
     int OutSampleRate = 44100;
     bool HighQualityResampling = true; // libsoxr; false: the fast kernel
     std::string Comment = CommentoFennick; // COMMENT, in the header from the start
     bool CarryTags = true;             // the source's title, artist, ... into the stream
+    // "NAME=value" lines the user gave: each replaces every carried value of
+    // its name (whatever the case), whether tags are carried or not.
+    TStringList Tags;
     bool SkipUpToDate = false;         // an output not older than its input is kept (Skipped)
     bool Verify = false;               // the finished stream is decoded whole and checked before it takes its name
 };
@@ -104,6 +116,16 @@ TEncodeResult EncodeFile(const std::string& Input, const std::string& Output, co
 TEncodeResult EncodeToPart(const std::string& Input, const std::string& Output, const TEncodeSettings& Settings,
                            TEncodeControl* Control = nullptr,
                            const std::function<void(int Percent)>& OnProgress = {});
+
+// The tags an output of Input gets besides COMMENT: the source's (with
+// CarryTags), those of a name the user gave replaced by the user's. Reads
+// the input's header (cheap); an input that cannot be read gives the
+// user's tags alone (its encoding then fails with the reason).
+TStringList TagsFor(const std::string& Input, const TEncodeSettings& Settings);
+
+// The serial number of the stream written to Output when none is asked
+// for: a hash of the path, never 0.
+int32_t SerialFor(const std::string& Output);
 
 // Renames Result.Part over Result.Output (an earlier file is replaced whole
 // or not at all) and syncs the folder. A Stopped part never replaces an

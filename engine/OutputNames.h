@@ -1,6 +1,8 @@
 // The names of a batch's outputs: the rule both front ends follow.
 #pragma once
 
+#include "platform/Classes.h"
+
 #include <mutex>
 #include <set>
 #include <string>
@@ -16,13 +18,26 @@ std::string OutputNameFor(const std::string& Input, const std::string& Folder);
 // "Name (3).ogg", ...; the caller tells the user. Any thread.
 class TOutputNames {
 public:
-    // The output for Input in Folder. Renamed: the name the rule gave, when
-    // another input of the batch already has it (else empty).
-    std::string Claim(const std::string& Input, const std::string& Folder, std::string* Renamed = nullptr);
+    // The output for Input in Folder (Folder + "/" + Name when Name is
+    // given). Renamed: the name the rule gave, when another input of the
+    // batch already has it (else empty).
+    std::string Claim(const std::string& Input, const std::string& Folder, std::string* Renamed = nullptr,
+                      const std::string& Name = {});
 
 private:
     std::mutex FLock;
     std::set<std::string> FTaken;
 };
+
+// The output's path under its folder that Pattern gives for a source of
+// Tags ("NAME=value") at Input: %a artist, %t title (the source's name
+// when it has none), %l album, %n track number (two digits: "4/12" gives
+// "04"), %d date, %g genre, %f the source's name without its extension, %%
+// a "%". A missing tag gives an Italian placeholder. Inside a value, "/"
+// and the characters a file name cannot hold on common file systems become
+// "_", and so does a leading dot, so a tag never makes a folder or a hidden
+// file of its own; each name is cut to fit. The pattern's own "/" make
+// folders; ".ogg" is added unless it ends so.
+std::string NameFromPattern(const std::string& Pattern, const TStringList& Tags, const std::string& Input);
 
 } // namespace velmar

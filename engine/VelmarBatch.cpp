@@ -22,10 +22,10 @@ TVelmarBatch::~TVelmarBatch()
         t.join();
 }
 
-size_t TVelmarBatch::Add(const std::string& Input, const std::string& Folder)
+size_t TVelmarBatch::Add(const std::string& Input, const std::string& Folder, const std::string& Name)
 {
     std::string renamed;
-    const std::string output = FNames.Claim(Input, Folder, &renamed);
+    const std::string output = FNames.Claim(Input, Folder, &renamed, Name);
     std::lock_guard<std::mutex> lock(FLock);
     if (FClosed)
         throw std::logic_error("A closed batch takes no more files");
@@ -88,7 +88,10 @@ void TVelmarBatch::Work()
         }
         if (FEvents.OnStart)
             FEvents.OnStart(index);
-        TEncodeResult r = EncodeToPart(item->Input, item->Output, FSettings, &item->Control, [&](int Percent) {
+        TEncodeSettings settings = FSettings;
+        if (settings.Serial >= 0)
+            settings.Serial = (FSettings.Serial + int64_t(index)) & 0xFFFFFFFF;
+        TEncodeResult r = EncodeToPart(item->Input, item->Output, settings, &item->Control, [&](int Percent) {
             if (FEvents.OnProgress)
                 FEvents.OnProgress(index, Percent);
         });

@@ -49,8 +49,10 @@ public:
     TVelmarBatch& operator=(const TVelmarBatch&) = delete;
 
     // Queues Input for Folder; returns its index (0, 1, ... in the order of
-    // the calls). Refused (std::logic_error) after Close.
-    size_t Add(const std::string& Input, const std::string& Folder);
+    // the calls). Name: the output's path under Folder (from a naming
+    // pattern); empty: Input's name with ".ogg". Refused (std::logic_error)
+    // after Close. With Settings.Serial N, item I's stream gets N + I.
+    size_t Add(const std::string& Input, const std::string& Folder, const std::string& Name = {});
     // The output an item will be written to.
     std::string Output(size_t Index) const;
     // Ends one item: a running one as Mode says, a waiting one before it

@@ -52,6 +52,7 @@ const TRiga Tabella[] = {
     {TMotivo::SenzaWav, "non contiene file .wav"},
     {TMotivo::LibreriaMancante, "manca la libreria %s"},
     {TMotivo::CodificatoreRifiuta, "il codificatore Vorbis non accetta %s"},
+    {TMotivo::MonoSoloDaStereo, "si può passare a mono solo un file stereo, questo ha %s canali"},
     {TMotivo::RicampionamentoImpossibile, "impossibile ricampionare %s"},
     {TMotivo::LunghezzaErrata, "la lunghezza codificata non torna: %s"},
     {TMotivo::VerificaFallita, "la verifica del file prodotto è fallita: %s"},

@@ -51,6 +51,7 @@ enum class TMotivo {
     // Encoding and checking.
     LibreriaMancante,      // Dettaglio: the library's file name
     CodificatoreRifiuta,   // Dettaglio: channels, rate and quality
+    MonoSoloDaStereo,      // --downmix of a file that is not stereo; Dettaglio: its channels
     RicampionamentoImpossibile, // Dettaglio: channels and rates
     LunghezzaErrata,       // Dettaglio: what was counted against what
     VerificaFallita,       // Dettaglio: what the decoder found

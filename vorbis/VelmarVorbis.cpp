@@ -3,6 +3,7 @@
 #include "platform/TempFiles.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cerrno>
 #include <cstdlib>
 #include <cstdio>
@@ -103,6 +104,20 @@ void Split(const uint8_t* Pcm, float** Buffers, int Frames, int Ch, const int* O
     }
 }
 
+// Stereo frames of type T to one channel: the mean of the two, each sample
+// through Scale first (as oggenc mixes, so the same samples give the same
+// packets).
+template <class T, class F>
+void Mix(const uint8_t* Pcm, float* Out, int Frames, F Scale)
+{
+    for (int i = 0; i < Frames; ++i) {
+        T l, r;
+        std::memcpy(&l, Pcm + 2 * sizeof(T) * size_t(i), sizeof l);
+        std::memcpy(&r, Pcm + 2 * sizeof(T) * size_t(i) + sizeof(T), sizeof r);
+        Out[i] = (Scale(l) + Scale(r)) * 0.5f;
+    }
+}
+
 // NAME=value with a name of printable ASCII but "=", as a Vorbis comment
 // must be; the value is any bytes but NUL.
 bool IsComment(const std::string& Line)
@@ -143,21 +158,91 @@ TVelmarVorbisOut::~TVelmarVorbisOut()
 void TVelmarVorbisOut::CheckFormat(int Channels, int Rate) const
 {
     if (Channels < 1 || Channels > 255)
-        throw VelmarException("Cannot encode " + std::to_string(Channels) + " channels: Vorbis takes 1 to 255");
+        throw VelmarException(TMotivo::CodificatoreRifiuta, {}, std::to_string(Channels) + " canali (da 1 a 255)");
     if (Rate < 1)
-        throw VelmarException("Cannot encode at a sample rate of " + std::to_string(Rate) + " Hz");
+        throw VelmarException(TMotivo::CodificatoreRifiuta, {}, std::to_string(Rate) + " Hz");
+    if (FDownmix && Channels != 2)
+        throw VelmarException(TMotivo::MonoSoloDaStereo, {}, std::to_string(Channels));
 }
 
+namespace {
+
+// What the user asked, for a refusal: "quality 4,5", "128 kbit/s".
+std::string ModeText(const TVorbisMode& M, float Quality)
+{
+    if (M.QualitySet()) {
+        std::string q = std::to_string(std::lround(double(Quality) * 1000.0) / 100.0);
+        q.erase(q.find_last_not_of('0') + 1);
+        if (q.back() == '.')
+            q.pop_back();
+        std::replace(q.begin(), q.end(), '.', ',');
+        return "qualità " + q;
+    }
+    return std::to_string(M.Nominal > 0 ? M.Nominal : M.Maximum > 0 ? M.Maximum : M.Minimum) + " kbit/s";
+}
+
+} // namespace
+
+// The set-up oggenc makes for the same options, call for call, so that the
+// same samples give the same packets.
 void TVelmarVorbisOut::SetUpEncoder(int Channels, int Rate)
 {
     TCodecState& c = *FCodec;
     VC::vorbis_info_init(&c.Info);
     c.HasInfo = true;
-    int rc = VE::vorbis_encode_init_vbr(&c.Info, Channels, Rate, FCompression);
+    const TVorbisMode& m = FMode;
+    const auto refused = [&](int Code) {
+        return VelmarException(TMotivo::CodificatoreRifiuta, {},
+                               std::to_string(Channels) + " canali a " + std::to_string(Rate) + " Hz, " +
+                                   ModeText(m, FCompression) + " (errore " + std::to_string(Code) + ")");
+    };
+    int rc;
+    if (m.QualitySet()) {
+        rc = VE::vorbis_encode_setup_vbr(&c.Info, Channels, Rate, FCompression);
+        if (rc != 0)
+            throw refused(rc);
+        if (m.Maximum > 0 || m.Minimum > 0) {
+            // Hard limits on a quality: the manager needs the average the
+            // quality gives, which only a full set-up tells.
+            long nominal;
+            {
+                vorbis_info probe;
+                VC::vorbis_info_init(&probe);
+                VE::vorbis_encode_setup_vbr(&probe, Channels, Rate, FCompression);
+                VE::vorbis_encode_setup_init(&probe);
+                nominal = probe.bitrate_nominal;
+                VC::vorbis_info_clear(&probe);
+            }
+            ovectl_ratemanage2_arg ai{};
+            VE::vorbis_encode_ctl(&c.Info, OV_ECTL_RATEMANAGE2_GET, &ai);
+            ai.bitrate_average_kbps = nominal / 1000;
+            ai.bitrate_average_damping = 1.5;
+            ai.bitrate_limit_reservoir_bits = nominal * 2;
+            ai.bitrate_limit_reservoir_bias = .1;
+            ai.bitrate_limit_min_kbps = m.Minimum;
+            ai.bitrate_limit_max_kbps = m.Maximum;
+            ai.management_active = 1;
+            rc = VE::vorbis_encode_ctl(&c.Info, OV_ECTL_RATEMANAGE2_SET, &ai);
+            if (rc != 0)
+                throw refused(rc);
+        }
+    } else {
+        rc = VE::vorbis_encode_setup_managed(&c.Info, Channels, Rate, m.Maximum > 0 ? m.Maximum * 1000L : -1,
+                                             m.Nominal * 1000L, m.Minimum > 0 ? m.Minimum * 1000L : -1);
+        if (rc != 0)
+            throw refused(rc);
+    }
+    if (m.Managed && m.Nominal < 0) {
+        ovectl_ratemanage2_arg ai{};
+        VE::vorbis_encode_ctl(&c.Info, OV_ECTL_RATEMANAGE2_GET, &ai);
+        ai.bitrate_average_kbps = -1;
+        VE::vorbis_encode_ctl(&c.Info, OV_ECTL_RATEMANAGE2_SET, &ai);
+    } else if (!m.Managed) {
+        VE::vorbis_encode_ctl(&c.Info, OV_ECTL_RATEMANAGE2_SET, nullptr); // no management at all
+    }
+    rc = VE::vorbis_encode_setup_init(&c.Info);
     if (rc != 0)
-        throw VelmarException("The Vorbis encoder refused " + std::to_string(Channels) + " channels at " +
-                              std::to_string(Rate) + " Hz, quality " + std::to_string(FCompression) +
-                              " (error " + std::to_string(rc) + ")");
+        throw refused(rc);
 
     VC::vorbis_comment_init(&c.Comment);
     c.HasComment = true;
@@ -226,7 +311,7 @@ void TVelmarVorbisOut::PrepareOutput()
         const int64_t size = Input()->Size();
         FFramesExpected = size < 0 ? -1 : size / FFrameBytes;
         FCodec = std::make_unique<TCodecState>();
-        SetUpEncoder(FChannels, rate);
+        SetUpEncoder(FDownmix ? 1 : FChannels, rate);
         WriteHeaders();
     } catch (...) {
         // Nothing of a run that never started stays behind.
@@ -255,7 +340,11 @@ void TVelmarVorbisOut::Feed(int Bytes)
         const int n = std::min(frames - done, FeedSlice);
         const uint8_t* pcm = FPcm.data() + size_t(done) * size_t(FFrameBytes);
         float** buf = VC::vorbis_analysis_buffer(&FCodec->Dsp, n);
-        if (FFormat == TSampleFormat::Float32)
+        if (FDownmix && FFormat == TSampleFormat::Float32)
+            Mix<float>(pcm, buf[0], n, [](float v) { return v; });
+        else if (FDownmix)
+            Mix<int16_t>(pcm, buf[0], n, [](int16_t v) { return v / 32768.0f; });
+        else if (FFormat == TSampleFormat::Float32)
             Split<float>(pcm, buf, n, FChannels, order, [](float v) { return v; });
         else
             Split<int16_t>(pcm, buf, n, FChannels, order, [](int16_t v) { return v / 32768.0f; });

@@ -5,6 +5,7 @@
 #include "vorbis/Codec.h"
 #include "vorbis/VorbisEnc.h"
 #include "vorbis/VorbisFile.h"
+#include "vorbis/VorbisMode.h"
 #include "vorbis/ogg.h"
 
 #include <array>
@@ -24,7 +25,10 @@ void ReleaseCodecLibraries();
 // Pulls PCM from Input (signed 16-bit, or 32-bit float handed to libvorbis
 // unchanged, beyond full scale too), encodes it with libvorbis at quality
 // Compression (quality-based VBR) and writes one Ogg logical stream with
-// serial number Serial to FileName.
+// serial number Serial to FileName. Mode chooses the bit rate instead of
+// the quality alone; Downmix encodes a stereo input as mono, each sample the
+// mean of the two channels (any other channel count fails the run with
+// TMotivo::MonoSoloDaStereo).
 //
 // Lifecycle: Run creates the file and writes the three header pages on the
 // calling thread; the worker then encodes block by block; at the end (or
@@ -65,6 +69,10 @@ public:
     void SetSerial(int32_t Value) { FSerial = Value; }
     float Compression() const { return FCompression; }
     void SetCompression(float Value) { FCompression = Value; }
+    const TVorbisMode& Mode() const { return FMode; }
+    void SetMode(const TVorbisMode& Value) { FMode = Value; }
+    bool Downmix() const { return FDownmix; }
+    void SetDownmix(bool Value) { FDownmix = Value; }
 
     // Ends the run like Stop, but what it wrote is removed instead of taking
     // FileName; a file already at FileName stays as it was. Any thread.
@@ -111,6 +119,8 @@ private:
     TStringList FComments;
     int32_t FSerial = 0;
     float FCompression = 0.4f;
+    TVorbisMode FMode;
+    bool FDownmix = false;
     bool FEndOfStream = false;
     bool FComplete = false; // the stream is whole (and checked): it takes FileName
     bool FRenameWhenDone = true;

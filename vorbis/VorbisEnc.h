@@ -8,11 +8,11 @@
 
 #define VELMAR_VORBISENC_ENTRIES(X) \
     X(vorbis_encode_init, 0) \
-    X(vorbis_encode_setup_managed, 0) \
-    X(vorbis_encode_setup_vbr, 0) \
-    X(vorbis_encode_init_vbr, 1) \
-    X(vorbis_encode_setup_init, 0) \
-    X(vorbis_encode_ctl, 0)
+    X(vorbis_encode_setup_managed, 1) \
+    X(vorbis_encode_setup_vbr, 1) \
+    X(vorbis_encode_init_vbr, 0) \
+    X(vorbis_encode_setup_init, 1) \
+    X(vorbis_encode_ctl, 1)
 
 namespace velmar::VorbisEnc {
 

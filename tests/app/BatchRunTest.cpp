@@ -116,6 +116,7 @@ TEST_F(BatchRun, EncodesEveryFileTagsItAndReturnsToTheWelcomePage)
     ASSERT_TRUE(WaitForEnd());
 
     const std::pair<std::string, double> outputs[] = {{"Uno.ogg", 1.0}, {"Due.ogg", 0.5}, {"Tre.ogg", 0.7}};
+    std::set<uint32_t> serials; // one stream of its own each, so they can be chained
     for (const auto& [name, seconds] : outputs) {
         SCOPED_TRACE(name);
         const DecodedOgg d = DecodeOgg(Out(name));
@@ -130,8 +131,11 @@ TEST_F(BatchRun, EncodesEveryFileTagsItAndReturnsToTheWelcomePage)
         }
         const OggPages pages = ScanOggPages(Out(name));
         EXPECT_TRUE(pages.ok);
-        EXPECT_TRUE(std::all_of(pages.serials.begin(), pages.serials.end(), [](uint32_t s) { return s == 0; }));
+        EXPECT_NE(pages.serials.at(0), 0u);
+        EXPECT_EQ(std::count(pages.serials.begin(), pages.serials.end(), pages.serials.at(0)), pages.pages);
+        serials.insert(pages.serials.at(0));
     }
+    EXPECT_EQ(serials.size(), 3u);
     EXPECT_EQ(f.Pagina->currentIndex(), 0);
     EXPECT_EQ(f.Passo, 0);
     EXPECT_EQ(f.Lista->count(), 0);

@@ -56,7 +56,7 @@ TEST(FennickCli, OptionsAreCheckedWithItalianMessages)
     const std::vector<Case> cases = {
         {{"a.wav"}, true, ""},
         {{"-q", "9", "-r", "8000", "-j", "2", "--quiet", "a.wav", "b.wav"}, true, ""},
-        {{"-q", "0", "a.wav"}, false, "qualità non valida"},
+        {{"-q", "-1.5", "a.wav"}, false, "qualità non valida"},
         {{"-q", "x", "a.wav"}, false, "qualità non valida"},
         {{"-r", "44000", "a.wav"}, false, "frequenza non valida"},
         {{"-j", "0", "a.wav"}, false, "numero di processi"},
@@ -69,6 +69,16 @@ TEST(FennickCli, OptionsAreCheckedWithItalianMessages)
         {{"-j", "\xd9\xa3", "a.wav"}, false, "numero di processi"}, // an Arabic-Indic three
         {{"--version"}, true, ""},
         {{"-R", "--ricorsivo", "--salta-esistenti", "--nessun-tag", "--verifica", "cartella"}, true, ""},
+        {{"-q", "4,5", "-q", "-1", "-q", "10", "-q", "0.25", "a.wav"}, true, ""},
+        {{"-q", "10.5", "a.wav"}, false, "qualità non valida"},
+        {{"-q", "4x", "a.wav"}, false, "qualità non valida"},
+        {{"-b", "128", "-m", "96", "-M", "160", "--managed", "--downmix", "a.wav"}, true, ""},
+        {{"-b", "0", "a.wav"}, false, "velocità in bit non valida"},
+        {{"-s", "4294967295", "-n", "%a/%t", "a.wav"}, true, ""},
+        {{"-s", "4294967296", "a.wav"}, false, "numero di serie non valido"},
+        {{"-t", "T", "-a", "A", "-l", "L", "-N", "3", "-d", "2024", "-G", "G", "-c", "X=y", "a.wav"}, true, ""},
+        {{"-c", "senza uguale", "a.wav"}, false, "commento non valido"},
+        {{"-c", "=vuoto", "a.wav"}, false, "commento non valido"},
     };
     for (const Case& k : cases) {
         TOptions o;
@@ -78,8 +88,12 @@ TEST(FennickCli, OptionsAreCheckedWithItalianMessages)
     }
     TOptions o;
     std::string error;
-    ASSERT_TRUE(ParseOptions({"-q", "7", "-r", "22050", "-o", "/out", "x.wav"}, o, error));
-    EXPECT_EQ(o.Quality, 7);
+    ASSERT_TRUE(ParseOptions({"-q", "7,5", "-r", "22050", "-o", "/out", "-t", "uno", "-t", "due", "-c", "ARTIST=a",
+                              "-c", "ARTIST=b", "x.wav"},
+                             o, error));
+    EXPECT_EQ(o.Compression, static_cast<float>(double(7.5f) * 0.1)); // as oggenc computes it
+    EXPECT_TRUE(o.Mode.QualitySet());
+    EXPECT_EQ(o.Tags, (std::vector<std::string>{"TITLE=due", "ARTIST=a", "ARTIST=b"}));
     EXPECT_EQ(o.Rate, 22050);
     EXPECT_EQ(o.OutputDir, "/out");
     EXPECT_EQ(o.Files, std::vector<std::string>{"x.wav"});
@@ -133,7 +147,7 @@ TEST(FennickCli, ExitCodesAndOneLinePerFailure)
 
     Result usage = RunCli(dir, "-q 12 good.wav");
     EXPECT_EQ(usage.code, 2);
-    EXPECT_EQ(usage.err, "fennick-cli: qualità non valida: 12 (da 1 a 9)\nUsa --help per l'aiuto.\n");
+    EXPECT_EQ(usage.err, "fennick-cli: qualità non valida: 12 (da -1 a 10, anche con decimali)\nUsa --help per l'aiuto.\n");
     EXPECT_EQ(RunCli(dir, "--help").code, 0);
 }
 
