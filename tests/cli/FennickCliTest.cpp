@@ -212,3 +212,44 @@ TEST(FennickCli, TheSourcesTagsReachTheOutputAsWritten)
         EXPECT_EQ(DecodeOgg(dir.File(name + ".ogg")).comments, want);
     }
 }
+
+// Names from tags, tags from the command line over the source's, and a
+// serial of each output's own: outputs chain into one valid file, and the
+// same command gives the same bytes again.
+TEST(FennickCli, NamesTagsAndSerialsFromTheCommandLine)
+{
+    TempDir dir;
+    std::vector<uint8_t> wav = MakeWav16(Sine(8000, 8000, {440}), 1, 8000);
+    WriteBytes(dir.File("senza.wav"), wav);
+    std::vector<uint8_t> info;
+    PutTag(info, "INFO");
+    for (const auto& [id, text] : std::vector<std::pair<const char*, std::string>>{{"INAM", "Uno"}, {"IART", "Voci"}})
+        PutChunk(info, id, std::vector<uint8_t>(text.begin(), text.end() + 1));
+    PutChunk(wav, "LIST", info);
+    for (int i = 0; i < 4; ++i)
+        wav[4 + i] = static_cast<uint8_t>((wav.size() - 8) >> (8 * i));
+    WriteBytes(dir.File("con.wav"), wav);
+
+    ASSERT_EQ(RunCli(dir, "--quiet -o a -n '%a/%n %t' -a Altre -N 3 -c GENRE=Jazz -s 7 con.wav senza.wav").code, 0);
+    const std::string first = dir.File("a/Altre/03 Uno.ogg"), second = dir.File("a/Altre/03 senza.ogg");
+    EXPECT_EQ(DecodeOgg(first).comments, (std::vector<std::string>{"TITLE=Uno", "ARTIST=Altre", "TRACKNUMBER=3",
+                                                                   "GENRE=Jazz", "COMMENT=Codificato con Velmar Fennick"}));
+    EXPECT_EQ(ScanOggPages(first).serials.at(0), 7u);
+    EXPECT_EQ(ScanOggPages(second).serials.at(0), 8u);
+    // Joined, they are one chained stream of two.
+    std::vector<uint8_t> chained = ReadBytes(first), tail = ReadBytes(second);
+    chained.insert(chained.end(), tail.begin(), tail.end());
+    WriteBytes(dir.File("catena.ogg"), chained);
+    EXPECT_TRUE(ScanOggPages(dir.File("catena.ogg")).ok);
+    EXPECT_EQ(DecodeOgg(dir.File("catena.ogg")).pcmTotal, 2 * 44100); // each a second, at 44.1 kHz
+
+    // Without -s: each output a serial of its own, never 0, again the same.
+    ASSERT_EQ(RunCli(dir, "--quiet -o b con.wav senza.wav").code, 0);
+    const uint32_t s1 = ScanOggPages(dir.File("b/con.ogg")).serials.at(0);
+    const uint32_t s2 = ScanOggPages(dir.File("b/senza.ogg")).serials.at(0);
+    EXPECT_NE(s1, 0u);
+    EXPECT_NE(s1, s2);
+    const std::vector<uint8_t> before = ReadBytes(dir.File("b/con.ogg"));
+    ASSERT_EQ(RunCli(dir, "--quiet -o b con.wav").code, 0);
+    EXPECT_EQ(ReadBytes(dir.File("b/con.ogg")), before);
+}

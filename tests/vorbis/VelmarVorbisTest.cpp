@@ -485,3 +485,148 @@ TEST(VelmarVorbis, LengthIsCheckedAgainstWhatTheInputDeclared)
         EXPECT_EQ(Listing(dir.Path()), std::vector<std::string>{"out.ogg"});
     }
 }
+
+namespace {
+
+// The audio packets of the one stream in an Ogg file, in order.
+std::vector<std::vector<uint8_t>> AudioPackets(const std::string& Path)
+{
+    const std::vector<uint8_t> bytes = ReadBytes(Path);
+    ogg_sync_state sync;
+    ogg_sync_init(&sync);
+    char* buf = ogg_sync_buffer(&sync, long(bytes.size()));
+    std::copy(bytes.begin(), bytes.end(), buf);
+    ogg_sync_wrote(&sync, long(bytes.size()));
+    ogg_stream_state stream;
+    bool started = false;
+    ogg_page page;
+    ogg_packet packet;
+    std::vector<std::vector<uint8_t>> packets;
+    while (ogg_sync_pageout(&sync, &page) == 1) {
+        if (!started)
+            ogg_stream_init(&stream, ogg_page_serialno(&page));
+        started = true;
+        ogg_stream_pagein(&stream, &page);
+        while (ogg_stream_packetout(&stream, &packet) == 1)
+            packets.emplace_back(packet.packet, packet.packet + packet.bytes);
+    }
+    if (started)
+        ogg_stream_clear(&stream);
+    ogg_sync_clear(&sync);
+    if (packets.size() >= 3)
+        packets.erase(packets.begin(), packets.begin() + 3);
+    return packets;
+}
+
+// libvorbis driven directly, as oggenc drives it for its options: Setup
+// prepares the vorbis_info, then planar floats go in 1024 frames at a time.
+std::vector<std::vector<uint8_t>> ReferencePackets(const std::vector<std::vector<float>>& Planar, int Rate,
+                                                   const std::function<void(vorbis_info&)>& Setup)
+{
+    vorbis_info vi;
+    vorbis_info_init(&vi);
+    Setup(vi);
+    vorbis_dsp_state dsp;
+    vorbis_block block;
+    vorbis_analysis_init(&dsp, &vi);
+    vorbis_block_init(&dsp, &block);
+    std::vector<std::vector<uint8_t>> packets;
+    ogg_packet p;
+    const auto drain = [&] {
+        while (vorbis_analysis_blockout(&dsp, &block) == 1) {
+            vorbis_analysis(&block, nullptr);
+            vorbis_bitrate_addblock(&block);
+            while (vorbis_bitrate_flushpacket(&dsp, &p) == 1)
+                packets.emplace_back(p.packet, p.packet + p.bytes);
+        }
+    };
+    const size_t frames = Planar[0].size();
+    for (size_t done = 0; done < frames;) {
+        const size_t n = std::min<size_t>(1024, frames - done);
+        float** b = vorbis_analysis_buffer(&dsp, int(n));
+        for (size_t c = 0; c < Planar.size(); ++c)
+            std::copy_n(Planar[c].begin() + long(done), n, b[c]);
+        vorbis_analysis_wrote(&dsp, int(n));
+        drain();
+        done += n;
+    }
+    vorbis_analysis_wrote(&dsp, 0);
+    drain();
+    vorbis_block_clear(&block);
+    vorbis_dsp_clear(&dsp);
+    vorbis_info_clear(&vi);
+    (void)Rate;
+    return packets;
+}
+
+} // namespace
+
+// Each of oggenc's ways of choosing the bit rate, and its stereo-to-mono
+// mix, give the packets libvorbis itself gives for them.
+TEST(VelmarVorbis, ModesAndDownmixGiveTheReferencePackets)
+{
+    TempDir dir;
+    const int rate = 44100;
+    const std::vector<int16_t> pcm = Sine(rate * 2, rate, {440, 3300}, 0.6);
+    WriteBytes(dir.File("in.wav"), MakeWav16(pcm, 2, rate));
+    std::vector<std::vector<float>> stereo(2), mono(1);
+    for (size_t i = 0; i + 1 < pcm.size(); i += 2) {
+        const float l = pcm[i] / 32768.0f, r = pcm[i + 1] / 32768.0f;
+        stereo[0].push_back(l);
+        stereo[1].push_back(r);
+        mono[0].push_back((l + r) * 0.5f);
+    }
+    const auto managedOff = [](vorbis_info& vi) { vorbis_encode_ctl(&vi, OV_ECTL_RATEMANAGE2_SET, nullptr); };
+    struct Row {
+        const char* name;
+        float quality;
+        TVorbisMode mode;
+        bool downmix;
+        std::function<void(vorbis_info&, int)> setup; // Channels
+    };
+    const Row rows[] = {
+        {"quality 4", 0.4f, {}, false,
+         [](vorbis_info& vi, int ch) { vorbis_encode_init_vbr(&vi, ch, 44100, 0.4f); }},
+        {"quality -1", -0.1f, {.Quality = true}, false,
+         [](vorbis_info& vi, int ch) { vorbis_encode_init_vbr(&vi, ch, 44100, -0.1f); }},
+        {"average 96 kbit/s", 0.4f, {.Nominal = 96}, false,
+         [&](vorbis_info& vi, int ch) {
+             vorbis_encode_setup_managed(&vi, ch, 44100, -1, 96000, -1);
+             managedOff(vi);
+             vorbis_encode_setup_init(&vi);
+         }},
+        {"managed average 128", 0.4f, {.Nominal = 128, .Managed = true}, false,
+         [](vorbis_info& vi, int ch) {
+             vorbis_encode_setup_managed(&vi, ch, 44100, -1, 128000, -1);
+             vorbis_encode_setup_init(&vi);
+         }},
+        {"managed 64 to 112", 0.4f, {.Minimum = 64, .Maximum = 112, .Managed = true}, false,
+         [](vorbis_info& vi, int ch) {
+             vorbis_encode_setup_managed(&vi, ch, 44100, 112000, -1000, 64000);
+             ovectl_ratemanage2_arg ai;
+             vorbis_encode_ctl(&vi, OV_ECTL_RATEMANAGE2_GET, &ai);
+             ai.bitrate_average_kbps = -1;
+             vorbis_encode_ctl(&vi, OV_ECTL_RATEMANAGE2_SET, &ai);
+             vorbis_encode_setup_init(&vi);
+         }},
+        {"mixed to mono", 0.4f, {}, true,
+         [](vorbis_info& vi, int ch) { vorbis_encode_init_vbr(&vi, ch, 44100, 0.4f); }},
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE(r.name);
+        Chain c(dir.File("in.wav"), dir.File("out.ogg"), rate, r.quality);
+        c.vorbis->SetMode(r.mode);
+        c.vorbis->SetDownmix(r.downmix);
+        ASSERT_EQ(c.Run(), "");
+        const auto& planar = r.downmix ? mono : stereo;
+        const auto want = ReferencePackets(planar, rate, [&](vorbis_info& vi) { r.setup(vi, int(planar.size())); });
+        const auto got = AudioPackets(dir.File("out.ogg"));
+        EXPECT_EQ(got.size(), want.size());
+        EXPECT_TRUE(got == want);
+    }
+    // Only stereo is mixed to mono.
+    WriteBytes(dir.File("tre.wav"), MakeWav16(Sine(4410, rate, {440, 550, 660}), 3, rate));
+    Chain three(dir.File("tre.wav"), dir.File("tre.ogg"), rate);
+    three.vorbis->SetDownmix(true);
+    EXPECT_NE(three.Run().find("solo un file stereo, questo ha 3 canali"), std::string::npos);
+}
