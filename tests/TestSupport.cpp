@@ -270,6 +270,12 @@ DecodedOgg DecodeOgg(const std::string& Path)
     return d;
 }
 
+std::vector<std::string> WithoutReplayGain(std::vector<std::string> Comments)
+{
+    std::erase_if(Comments, [](const std::string& c) { return c.rfind("REPLAYGAIN_", 0) == 0; });
+    return Comments;
+}
+
 OggPages ScanOggPages(const std::string& Path)
 {
     OggPages r;

@@ -90,6 +90,8 @@ struct DecodedOgg {
     std::string vendor;
 };
 DecodedOgg DecodeOgg(const std::string& Path);
+// Comments without the REPLAYGAIN_ ones, whose values depend on the signal.
+std::vector<std::string> WithoutReplayGain(std::vector<std::string> Comments);
 
 struct OggPages {
     bool ok = false;              // every page's checksum and number verify and the stream is complete
