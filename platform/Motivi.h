@@ -57,6 +57,9 @@ enum class TMotivo {
     VerificaFallita,       // Dettaglio: what the decoder found
     UscitaUgualeIngresso,
     UscitaDoppia,          // a warning; Dettaglio: the name given instead
+    ImmagineTroppoGrande,  // a warning: a picture left out; Dettaglio: its name
+    ImmagineNonSupportata, // likewise, neither JPEG nor PNG
+    ImmagineIllegibile,    // likewise, a cover file that cannot be read
     Interrotto,
     CartellaSenzaRicorsivo, // a folder given where a file is expected, without -R
     MemoriaEsaurita,
