@@ -3,6 +3,7 @@
 #include <mpg123.h>
 
 #include <algorithm>
+#include <cstring>
 #include <vector>
 
 namespace velmar::acm {
@@ -68,7 +69,7 @@ bool Mp3FormatAgrees(mpg123_handle* Mh, const TSource& S)
 
 } // namespace
 
-MMRESULT TMpegDecoder::Convert(const TSource& Source, ACMSTREAMHEADER& h, uint32_t Flags)
+MMRESULT TMpegDecoder::Convert(const TSource& Source, bool Float, ACMSTREAMHEADER& h, uint32_t Flags)
 {
     h.cbSrcLengthUsed = 0;
     h.cbDstLengthUsed = 0;
@@ -81,7 +82,8 @@ MMRESULT TMpegDecoder::Convert(const TSource& Source, ACMSTREAMHEADER& h, uint32
     TState& m = *FState;
     mpg123_handle* mh = m.Handle.get();
     const uint64_t ch = Source.Channels;
-    const uint64_t room = h.cbDstLength / (2 * ch);
+    const uint64_t frameBytes = ch * (Float ? sizeof(float) : 2);
+    const uint64_t room = h.cbDstLength / frameBytes;
     uint64_t used = 0;
     uint64_t frames = 0;
     while (frames < room) {
@@ -89,7 +91,10 @@ MMRESULT TMpegDecoder::Convert(const TSource& Source, ACMSTREAMHEADER& h, uint32
         size_t bytes = 0;
         const int r = mpg123_read(mh, m.Scratch.data(), want * ch * sizeof(float), &bytes);
         const uint64_t got = bytes / (ch * sizeof(float));
-        FloatsTo16(m.Scratch.data(), h.pbDst + frames * 2 * ch, got * ch);
+        if (Float)
+            std::memcpy(h.pbDst + frames * frameBytes, m.Scratch.data(), got * frameBytes);
+        else
+            FloatsTo16(m.Scratch.data(), h.pbDst + frames * frameBytes, got * ch);
         frames += got;
         if (r == MPG123_OK)
             continue;
@@ -115,7 +120,7 @@ MMRESULT TMpegDecoder::Convert(const TSource& Source, ACMSTREAMHEADER& h, uint32
     if ((Flags & ACM_STREAMCONVERTF_END) && used == h.cbSrcLength && m.Decoded == 0 && m.Fed > 0)
         return ACMERR_NOTPOSSIBLE;
     h.cbSrcLengthUsed = static_cast<uint32_t>(used);
-    h.cbDstLengthUsed = static_cast<uint32_t>(frames * 2 * ch);
+    h.cbDstLengthUsed = static_cast<uint32_t>(frames * frameBytes);
     return MMSYSERR_NOERROR;
 }
 

@@ -220,16 +220,15 @@ TVelmarWaveIn::THeader TVelmarWaveIn::LookAt(TStream& S, const std::string& File
             throw VelmarException(TMotivo::FormatoNonSupportato, File, FormatName(ShownTag(f)) + " in RIFX");
         const TWaveFormatBuffer src = FormatBufferOf(w.Fmt);
         WAVEFORMATEX pcm{};
-        pcm.wFormatTag = WAVE_FORMAT_PCM;
-        if (acmFormatSuggest(nullptr, &src.Format, &pcm, sizeof pcm,
-                             ACM_FORMATSUGGESTF_WFORMATTAG) != MMSYSERR_NOERROR)
+        if (acmFormatSuggest(nullptr, &src.Format, &pcm, sizeof pcm, 0) != MMSYSERR_NOERROR)
             throw VelmarException(TMotivo::FormatoNonSupportato, File, FormatName(ShownTag(f)));
+        d.Format = pcm.wFormatTag == WAVE_FORMAT_IEEE_FLOAT ? TSampleFormat::Float32 : TSampleFormat::Int16;
         d.Frames = CodedFrames(w, f, w.DataSize);
         if (w.DeclaredDataSize > w.DataSize) // cut short: what the whole would have held
             d.DeclaredFrames = w.FactFrames >= 0 ? w.FactFrames : CodedFrames(w, f, w.DeclaredDataSize);
         else
             d.DeclaredFrames = d.Frames >= 0 && w.DeclaredDataSize >= 0 ? d.Frames : w.FactFrames;
-        d.Size = d.Frames < 0 ? -1 : d.Frames * f.Channels * 2;
+        d.Size = d.Frames < 0 ? -1 : d.Frames * pcm.nBlockAlign;
     }
     d.Tags = ReadTags(S, w);
     return h;
@@ -349,7 +348,8 @@ void TVelmarWaveIn::TakeHeader(const TWaveChunks& Chunks, const TWaveFormat& Fmt
 }
 
 // A coded file is decoded as it is read: the decoder pulls whole coded
-// blocks from the stream and hands out 16-bit frames.
+// blocks from the stream and hands out frames in the codec's own format
+// (16-bit, or float for MPEG).
 bool TVelmarWaveIn::OpenDecoded(const TWaveChunks& Chunks, const TWaveFormat& Fmt)
 {
     const TWaveFormatBuffer coded = FormatBufferOf(Chunks.Fmt);
@@ -360,12 +360,12 @@ bool TVelmarWaveIn::OpenDecoded(const TWaveChunks& Chunks, const TWaveFormat& Fm
     const WAVEFORMATEX& pcm = decoder->PcmFormat();
     FChan = pcm.nChannels;
     FSR = static_cast<int>(pcm.nSamplesPerSec);
-    FContainer = 2;
-    FFloatIn = false;
+    FFloatIn = pcm.wFormatTag == WAVE_FORMAT_IEEE_FLOAT;
+    FContainer = FFloatIn ? 4 : 2;
     FBigEndian = false;
-    FOut = TSampleFormat::Int16;
-    FBPS = 16;
-    FFrameBytes = 2 * FChan;
+    FOut = FFloatIn ? TSampleFormat::Float32 : TSampleFormat::Int16;
+    FBPS = FFloatIn ? 32 : 16;
+    FFrameBytes = FBPS / 8 * FChan;
     FCodedTag = ShownTag(Fmt);
     FSize = decoder->EstimatedFrames() * FFrameBytes;
     FDecoder = std::move(decoder);
