@@ -39,10 +39,11 @@ int RateChunkSize(int InRate, int OutRate, int FrameBytes, int Room);
 // changes during the read).
 //
 // With AltaQualita the samples are resampled by libsoxr at its very high
-// quality instead (band-limited, no aliasing; in float for float input); the
-// contract stays the same, the filter's delay is compensated and the tail
-// drained at the input's end, so the output has round(input frames x out /
-// in) frames. Equal rates copy the samples unchanged in both modes.
+// quality instead (band-limited, no aliasing), and handed out as 32-bit
+// float whatever the input's form, so nothing the filter makes beyond full
+// scale is clipped; the filter's delay is compensated and the tail drained
+// at the input's end, so the output has round(input frames x out / in)
+// frames. Equal rates copy the samples unchanged in both modes.
 //
 // Lifecycle: BeginRead opens the input and fixes the ratio and the sample
 // form; ReadData until it returns 0; EndRead closes the input. Input is
@@ -91,7 +92,7 @@ private:
     int GatherInput();
     int Refill();
     int RefillHighQuality();
-    void StartHighQuality();
+    void StartHighQuality(TSampleFormat In);
 
     TVelmarInput* FInput = nullptr;
     int FOutSampleRate = 22050;
@@ -100,10 +101,10 @@ private:
     int32_t FAccumulator = -1;
     int FInRate = 0;       // fixed for the read cycle
     int FChannels = 0;     // fixed for the read cycle
-    std::atomic<TSampleFormat> FFormat{TSampleFormat::Int16}; // fixed for the read cycle
-    int FFrameBytes = 0;   // fixed for the read cycle
+    std::atomic<TSampleFormat> FFormat{TSampleFormat::Int16}; // handed out; fixed for the read cycle
+    int FInFrameBytes = 0;  // fixed for the read cycle
+    int FOutFrameBytes = 0; // fixed for the read cycle
     int64_t FInSize = -1;  // the input's Size that FSize was scaled from
-    float FRatio = 1.0f;
     bool FAltaQualita = false;
     std::unique_ptr<soxr, TSoxrDeleter> FSoxr; // for the read cycle, high quality only
     int FInUsed = 0;       // bytes of InBuf the resampler has taken

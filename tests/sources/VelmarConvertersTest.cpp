@@ -231,19 +231,23 @@ namespace {
 // Resamples Samples (interleaved 16-bit, handed out as they are or as
 // floats) and returns channel 0 as floats.
 std::vector<float> Resample(const std::vector<int16_t>& samples, int channels, int inRate, int outRate, bool hq,
-                            size_t* frames = nullptr, Fmt f = Fmt::Int16)
+                            size_t* frames = nullptr, Fmt in = Fmt::Int16)
 {
     TComponent owner;
     std::vector<float> asFloat;
     for (int16_t v : samples)
         asFloat.push_back(v / 32768.0f);
-    auto* in = TComponent::Create<PcmInput>(
-        &owner, f == Fmt::Float32 ? FloatsToBytes(asFloat) : Samples16ToBytes(samples), channels, inRate, f, 7000);
+    auto* input = TComponent::Create<PcmInput>(
+        &owner, in == Fmt::Float32 ? FloatsToBytes(asFloat) : Samples16ToBytes(samples), channels, inRate, in, 7000);
     auto* rc = TComponent::Create<TVelmarRateConverter>(&owner);
-    rc->SetInput(in);
+    rc->SetInput(input);
     rc->SetOutSampleRate(outRate);
     rc->SetAltaQualita(hq);
+    const Fmt f = rc->GetSampleFormat();
     auto out = Convert(*rc);
+    EXPECT_EQ(rc->GetSampleFormat(), f);
+    // libsoxr's output is float whatever comes in; the kernel keeps the form.
+    EXPECT_EQ(f, hq && inRate != outRate ? Fmt::Float32 : in);
     const size_t frame = size_t(SampleBytes(f) * channels);
     std::vector<float> ch0;
     for (size_t i = 0; i + frame <= out.size(); i += frame) {

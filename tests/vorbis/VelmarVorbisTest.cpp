@@ -484,3 +484,52 @@ TEST(VelmarVorbis, LengthIsCheckedAgainstWhatTheInputDeclared)
         EXPECT_EQ(Listing(dir.Path()), std::vector<std::string>{"out.ogg"});
     }
 }
+
+// A 16-bit tone whose samples touch full scale between which its wave rises
+// 3 dB higher: resampled, the new samples land on those peaks. Nothing may
+// clip them before the encoder: the file decodes as cleanly as the same
+// samples handed in as floats.
+TEST(VelmarVorbis, AHotSixteenBitToneResampledKeepsItsPeaks)
+{
+    const int inRate = 48000, outRate = 44100, frames = inRate;
+    const double freq = 12000; // a quarter of the rate: samples at 45 degrees from the peaks
+    std::vector<int16_t> pcm(frames);
+    std::vector<float> asFloat(frames);
+    for (int i = 0; i < frames; ++i) {
+        pcm[size_t(i)] = static_cast<int16_t>(
+            std::lround(std::sqrt(2.0) * 32767 * std::sin(2 * M_PI * freq * i / inRate + M_PI / 4)));
+        asFloat[size_t(i)] = pcm[size_t(i)] / 32768.0f;
+    }
+    // Signal to noise of the decoded file's channel 0 against the best-fitting tone, over its middle.
+    const auto snr = [&](const std::string& file) {
+        const DecodedOgg d = DecodeOgg(file);
+        EXPECT_TRUE(d.ok);
+        const std::vector<float>& y = d.pcm.at(0);
+        double ss = 0, sc = 0, cc = 0, ys = 0, yc = 0;
+        for (size_t i = 4096; i + 4096 < y.size(); ++i) {
+            const double a = std::sin(2 * M_PI * freq * double(i) / outRate), b = std::cos(2 * M_PI * freq * double(i) / outRate);
+            ss += a * a, sc += a * b, cc += b * b, ys += y[i] * a, yc += y[i] * b;
+        }
+        const double det = ss * cc - sc * sc, A = (ys * cc - yc * sc) / det, B = (yc * ss - ys * sc) / det;
+        double sig = 0, err = 0;
+        for (size_t i = 4096; i + 4096 < y.size(); ++i) {
+            const double t = A * std::sin(2 * M_PI * freq * double(i) / outRate) + B * std::cos(2 * M_PI * freq * double(i) / outRate);
+            sig += t * t, err += (y[i] - t) * (y[i] - t);
+        }
+        return std::make_pair(10 * std::log10(sig / err), std::hypot(A, B));
+    };
+    TempDir dir;
+    TComponent sources;
+    WriteBytes(dir.File("in.wav"), MakeWav16(pcm, 1, inRate));
+    Chain hot(dir.File("in.wav"), dir.File("hot.ogg"), outRate);
+    hot.rate->SetAltaQualita(true);
+    ASSERT_EQ(hot.Run(), "");
+    auto* floats = TComponent::Create<MemoryInput>(&sources, FloatsToBytes(asFloat), 1, inRate, TSampleFormat::Float32);
+    Chain reference(floats, dir.File("float.ogg"), outRate);
+    reference.rate->SetAltaQualita(true);
+    ASSERT_EQ(reference.Run(), "");
+    const auto [hotSnr, hotAmp] = snr(dir.File("hot.ogg"));
+    const auto [refSnr, refAmp] = snr(dir.File("float.ogg"));
+    EXPECT_GT(hotAmp, 1.3); // the wave's true height, not the samples' 1.0
+    EXPECT_GT(hotSnr, refSnr - 3) << "reference " << refSnr << " dB";
+}
