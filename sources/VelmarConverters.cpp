@@ -1,5 +1,6 @@
 #include "sources/VelmarConverters.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 
@@ -76,6 +77,27 @@ int ConvertFrames(const uint8_t* In, uint8_t* Out, int InBytes, int32_t& Accumul
     if (FrameBytes == 4)
         return ConvertStereo16(In, Out, InBytes, Accumulator, OutRate, InRate);
     return Kernel<0>(In, Out, InBytes, Accumulator, OutRate, InRate, FrameBytes);
+}
+
+int64_t ConvertedFrames(int64_t InFrames, int InRate, int OutRate, bool HighQuality)
+{
+    if (InFrames <= 0 || InRate <= 0 || OutRate <= 0 || InRate == OutRate)
+        return std::max<int64_t>(InFrames, 0);
+    // 128 bits: a size from a file times a rate must not overflow.
+    using Wide = unsigned __int128;
+    const Wide n = Wide(InFrames), in = Wide(InRate), out = Wide(OutRate);
+    Wide frames;
+    if (HighQuality)
+        frames = (2 * n * out + in) / (2 * in); // rounded to nearest
+    else if (InRate == 2 * int64_t(OutRate))
+        frames = n / 2;
+    else if (OutRate == 2 * int64_t(InRate))
+        frames = 2 * n;
+    else if (OutRate > InRate)
+        frames = (n * out + in - 1) / in; // every input frame written until the output catches up
+    else
+        frames = 1 + (n - 1) * out / in; // the first frame kept, then one per In / Out
+    return static_cast<int64_t>(std::min<Wide>(frames, Wide(INT64_MAX)));
 }
 
 int RateChunkSize(int InRate, int OutRate, int FrameBytes, int Room)
@@ -188,15 +210,18 @@ void TVelmarRateConverter::BeginRead()
     FAccumulator = -1;
 }
 
-// Size is the input's frames scaled by the ratio; -1 while the input's is not known.
+// Size is what the input's gives by the converter's own rule; -1 while the
+// input's is not known, and exact as far as the input's is.
 void TVelmarRateConverter::ScaleSize()
 {
     const int64_t inSize = FInput->Size();
+    FSizeExact = FInput->SizeExact();
     if (inSize == FInSize)
         return;
     FInSize = inSize;
-    const double frames = std::nearbyint(double(inSize / FInFrameBytes) * FOutSampleRate / FInRate);
-    FSize = inSize < 0 ? -1 : static_cast<int64_t>(frames) * FOutFrameBytes;
+    FSize = inSize < 0 ? -1
+                       : ConvertedFrames(inSize / FInFrameBytes, FInRate, FOutSampleRate, FSoxr != nullptr) *
+                             FOutFrameBytes;
 }
 
 void TVelmarRateConverter::EndRead()
@@ -275,6 +300,7 @@ int TVelmarRateConverter::ReadData(void* Buffer, int BufferSize)
         const int produced = Refill();
         if (produced < 0) {
             BufEnd = 0; // nothing stale is handed out by a later call
+            ScaleSize(); // an estimated input's Size is now what it handed out
             return 0;
         }
         BufEnd = produced;

@@ -342,6 +342,7 @@ void TVelmarWaveIn::TakeHeader(const TWaveChunks& Chunks, const TWaveFormat& Fmt
     const int64_t frames = Chunks.DataSize / srcFrame;
     FDataLeft = frames * srcFrame;
     FSize = frames * FFrameBytes;
+    FSizeExact = true;
     const bool direct = Container == 2 && !FBigEndian;
     FRaw.assign(direct ? 0 : static_cast<size_t>((BlockSize / FFrameBytes) * srcFrame), 0);
     FStream->SetPosition(Chunks.DataPos);
@@ -368,6 +369,7 @@ bool TVelmarWaveIn::OpenDecoded(const TWaveChunks& Chunks, const TWaveFormat& Fm
     FFrameBytes = FBPS / 8 * FChan;
     FCodedTag = ShownTag(Fmt);
     FSize = decoder->EstimatedFrames() * FFrameBytes;
+    FSizeExact = decoder->TotalFrames() >= 0;
     FDecoder = std::move(decoder);
     return true;
 }
@@ -425,8 +427,12 @@ int TVelmarWaveIn::FillDecoded()
                               FormatName(FCodedTag) + " non decodificabile dopo " +
                                   Secondi(FDecoder->FramesRead(), FSR));
     }
-    if (FDecoder->TotalFrames() < 0)
-        FSize = frames > 0 ? FDecoder->EstimatedFrames() * FFrameBytes : FPosition.load();
+    if (FDecoder->TotalFrames() < 0 && frames > 0) {
+        FSize = FDecoder->EstimatedFrames() * FFrameBytes;
+    } else if (FDecoder->TotalFrames() < 0) {
+        FSize = FPosition.load();
+        FSizeExact = true;
+    }
     return frames * FFrameBytes;
 }
 
