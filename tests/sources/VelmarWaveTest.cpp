@@ -659,6 +659,13 @@ TEST(VelmarWaveTags, Id3v2)
          Id3(3, 0x80, Frame(3, "TIT2", Join({{1}, {0xFF, 0x00, 0xFE}, Utf16(u"Sì", false)}), 0, 7)),
          {"TITLE=Sì"}},
         {"ID3v2.2 is not read", "id3 ", Join({Bytes("ID3"), {2, 0, 0, 0, 0, 0, 11}, Bytes("TT2\0\0\5\0Nome")}), {}},
+        // Plain sizes where v2.4 wants syncsafe ones: 256 reads as 128, 300
+        // as 172, 201 is no syncsafe number at all.
+        {"v2.4 written with plain sizes", "id3 ",
+         Id3(4, 0, Join({Frame(3, "TIT2", Join({{3}, Bytes(std::string(255, 'T'))})),
+                         Frame(3, "TPE1", Join({{3}, Bytes(std::string(200, 'a'))})),
+                         Frame(3, "TALB", Join({{3}, Bytes(std::string(299, 'x'))})), std::vector<uint8_t>(16, 0)})),
+         {"TITLE=" + std::string(255, 'T'), "ARTIST=" + std::string(200, 'a'), "ALBUM=" + std::string(299, 'x')}},
     };
     for (const Case& k : cases) {
         SCOPED_TRACE(k.name);
