@@ -226,9 +226,20 @@ TVelmarWaveIn::THeader TVelmarWaveIn::LookAt(TStream& S, const std::string& File
         d.Frames = CodedFrames(w, f, w.DataSize);
         if (w.DeclaredDataSize > w.DataSize) // cut short: what the whole would have held
             d.DeclaredFrames = w.FactFrames >= 0 ? w.FactFrames : CodedFrames(w, f, w.DeclaredDataSize);
+        else if (w.DataEndUnknown)
+            d.DeclaredFrames = CodedFrames(w, f, w.DeclaredDataSize);
         else
             d.DeclaredFrames = d.Frames >= 0 && w.DeclaredDataSize >= 0 ? d.Frames : w.FactFrames;
         d.Size = d.Frames < 0 ? -1 : d.Frames * pcm.nBlockAlign;
+    }
+    if (w.DataEndUnknown) {
+        const bool timed = d.Frames >= 0 && d.DeclaredFrames >= 0;
+        d.Warnings.push_back(TestoMotivo(
+            TMotivo::OltreDichiarato,
+            timed ? Secondi(d.Frames, d.SampleRate) + " invece dei " + Secondi(d.DeclaredFrames, d.SampleRate) +
+                        " dichiarati"
+                  : std::to_string(w.DataSize) + " byte invece dei " + std::to_string(w.DeclaredDataSize) +
+                        " dichiarati"));
     }
     d.Tags = ReadTags(S, w);
     return h;

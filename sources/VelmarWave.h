@@ -23,6 +23,9 @@ struct TWaveDescription {
                                  // (0xFFFFFFFF, 0 with bytes after, streaming writers); > Frames: cut short
     TStringList Tags;            // "NAME=value" lines, valid UTF-8, in the order TITLE, ARTIST, ALBUM,
                                  // TRACKNUMBER, DATE, GENRE (only those present)
+    TStringList Warnings;        // what the user is told of the file though it encodes, each a reason of
+                                 // platform/Motivi.h following its quoted name (the truncation is left
+                                 // to DeclaredFrames)
 };
 
 // Reads a RIFF/WAVE file (RIFX, RF64 and BW64 too), or a stream handed in,
