@@ -158,8 +158,9 @@ MMRESULT acmStreamPrepareHeader(HACMSTREAM has, ACMSTREAMHEADER* pash, uint32_t 
 // GSM 6.10 and MPEG layer 3 keep their decoder's state between calls, from
 // START (or the first call) to the close. MPEG takes source bytes only as
 // the decoder needs them (a frame cut by the end of a buffer is finished by
-// the next call); after END, call again with what is left (or nothing)
-// until no bytes come out.
+// the next call) and decodes them in slices at fixed offsets of the stream,
+// so even a corrupt stream decodes alike however its buffers are cut; after
+// END, call again with what is left (or nothing) until no bytes come out.
 // ACMERR_NOTPOSSIBLE: corrupt data (ADPCM block headers are checked first),
 // an MPEG stream of another rate or channel count than the format's, or one
 // that reaches END without a single decodable frame; a GSM stream past
