@@ -219,9 +219,12 @@ void TVelmarRateConverter::ScaleSize()
     if (inSize == FInSize)
         return;
     FInSize = inSize;
-    FSize = inSize < 0 ? -1
-                       : ConvertedFrames(inSize / FInFrameBytes, FInRate, FOutSampleRate, FSoxr != nullptr) *
-                             FOutFrameBytes;
+    if (inSize < 0) {
+        FSize = -1;
+        return;
+    }
+    const int64_t frames = ConvertedFrames(inSize / FInFrameBytes, FInRate, FOutSampleRate, FSoxr != nullptr);
+    FSize = std::min(frames, INT64_MAX / FOutFrameBytes) * FOutFrameBytes; // an untrusted size times a ratio
 }
 
 void TVelmarRateConverter::EndRead()
