@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <complex>
 #include <condition_variable>
 #include <filesystem>
 #include <thread>
@@ -507,23 +508,22 @@ TEST(VelmarVorbis, AHotSixteenBitToneResampledKeepsItsPeaks)
             std::lround(std::sqrt(2.0) * 32767 * std::sin(2 * M_PI * freq * i / inRate + M_PI / 4)));
         asFloat[size_t(i)] = pcm[size_t(i)] / 32768.0f;
     }
-    // Signal to noise of the decoded file's channel 0 against the best-fitting tone, over its middle.
+    // Signal to noise of the decoded file against the tone fitted to its
+    // middle, and the tone's height.
     const auto snr = [&](const std::string& file) {
-        const DecodedOgg d = DecodeOgg(file);
-        EXPECT_TRUE(d.ok);
-        const std::vector<float>& y = d.pcm.at(0);
-        double ss = 0, sc = 0, cc = 0, ys = 0, yc = 0;
-        for (size_t i = 4096; i + 4096 < y.size(); ++i) {
-            const double a = std::sin(2 * M_PI * freq * double(i) / outRate), b = std::cos(2 * M_PI * freq * double(i) / outRate);
-            ss += a * a, sc += a * b, cc += b * b, ys += y[i] * a, yc += y[i] * b;
-        }
-        const double det = ss * cc - sc * sc, A = (ys * cc - yc * sc) / det, B = (yc * ss - ys * sc) / det;
+        const std::vector<float> y = DecodeOgg(file).pcm.at(0);
+        const size_t from = 4096, to = y.size() - 4096;
+        const auto wave = [&](size_t i) { return std::polar(1.0, 2 * M_PI * freq * double(i) / outRate); };
+        std::complex<double> fit = 0;
+        for (size_t i = from; i < to; ++i)
+            fit += double(y[i]) * std::conj(wave(i));
+        fit *= 2.0 / double(to - from);
         double sig = 0, err = 0;
-        for (size_t i = 4096; i + 4096 < y.size(); ++i) {
-            const double t = A * std::sin(2 * M_PI * freq * double(i) / outRate) + B * std::cos(2 * M_PI * freq * double(i) / outRate);
+        for (size_t i = from; i < to; ++i) {
+            const double t = (fit * wave(i)).real();
             sig += t * t, err += (y[i] - t) * (y[i] - t);
         }
-        return std::make_pair(10 * std::log10(sig / err), std::hypot(A, B));
+        return std::make_pair(10 * std::log10(sig / err), std::abs(fit));
     };
     TempDir dir;
     TComponent sources;
