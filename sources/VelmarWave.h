@@ -41,8 +41,8 @@ struct TWaveDescription {
 // decoder's unclipped float, decoded block by block as they are read
 // (sources/WaveDecoder.h), in constant memory;
 // MPEG layer 3's Size is an estimate while it is read (its description's is
-// -1) that follows the decoding and equals Position at the end: it never
-// limits what is handed out.
+// -1; SizeExact is false) that follows the decoding and equals Position,
+// exact, at the end: it never limits what is handed out.
 //
 // The description (and so every format getter) is read once per file name
 // or stream set, without decoding, and kept; BeginRead parses what it opens
