@@ -115,6 +115,7 @@ std::vector<std::string> WarningsFor(const TWaveDescription& D)
     if (D.Frames >= 0 && D.DeclaredFrames > D.Frames)
         w.push_back(TestoMotivo(TMotivo::Troncato, Secondi(D.Frames, D.SampleRate) + " dei " +
                                                        Secondi(D.DeclaredFrames, D.SampleRate) + " dichiarati"));
+    w.insert(w.end(), D.Warnings.begin(), D.Warnings.end());
     return w;
 }
 

@@ -23,6 +23,9 @@ struct TWaveDescription {
                                  // (0xFFFFFFFF, 0 with bytes after, streaming writers); > Frames: cut short
     TStringList Tags;            // "NAME=value" lines, valid UTF-8, in the order TITLE, ARTIST, ALBUM,
                                  // TRACKNUMBER, DATE, GENRE (only those present)
+    TStringList Warnings;        // what the user is told of the file though it encodes, each a reason of
+                                 // platform/Motivi.h following its quoted name (the truncation is left
+                                 // to DeclaredFrames)
 };
 
 // Reads a RIFF/WAVE file (RIFX, RF64 and BW64 too), or a stream handed in,
@@ -34,11 +37,12 @@ struct TWaveDescription {
 // (and narrower samples in 3- or 4-byte containers) and IEEE float of 32 and
 // 64 bits come out as 32-bit float at full scale 1.0, unclipped: int24 /
 // 2^23, int32 / 2^31, float copied, double rounded to float. Coded formats
-// (ADPCM, GSM, mu-law, MPEG layer 3, ...) come out as 16-bit, decoded block
-// by block as they are read (sources/WaveDecoder.h), in constant memory;
+// (ADPCM, GSM, mu-law, ...) come out as 16-bit, MPEG layer 3 as its
+// decoder's unclipped float, decoded block by block as they are read
+// (sources/WaveDecoder.h), in constant memory;
 // MPEG layer 3's Size is an estimate while it is read (its description's is
-// -1) that follows the decoding and equals Position at the end: it never
-// limits what is handed out.
+// -1; SizeExact is false) that follows the decoding and equals Position,
+// exact, at the end: it never limits what is handed out.
 //
 // The description (and so every format getter) is read once per file name
 // or stream set, without decoding, and kept; BeginRead parses what it opens

@@ -110,6 +110,7 @@ int MemoryInput::ReadData(void* Buffer, int BufferSize)
 void MemoryInput::BeginRead()
 {
     FSize = Declared >= -1 ? Declared : static_cast<int64_t>(Data.size());
+    FSizeExact = Exact;
     FPosition = 0;
     FBusy = true;
 }

@@ -359,7 +359,6 @@ void TVelmarVorbisOut::PrepareOutput()
         CheckFormat(FChannels, rate);
         FFrameBytes = FChannels * (FFormat == TSampleFormat::Float32 ? 4 : 2);
         FFramesFed = 0;
-        FBlocks = 0;
         FLastGranule = -1;
         const int64_t size = Input()->Size();
         FFramesExpected = size < 0 ? -1 : size / FFrameBytes;
@@ -421,10 +420,12 @@ void TVelmarVorbisOut::CheckLength()
         throw VelmarException(TMotivo::LunghezzaErrata, FFileName,
                               "l'ultima pagina indica " + std::to_string(FLastGranule) +
                                   " campioni per canale, codificati " + std::to_string(fed));
+    // The input's Size at its end: the frames its rule makes of what the
+    // source holds (an estimate only if the input never learnt better).
     const int64_t size = Input()->Size();
     const int64_t expected = size < 0 ? -1 : size / FFrameBytes;
     FFramesExpected = expected;
-    if (expected >= 0 && std::llabs(fed - expected) > FBlocks)
+    if (expected >= 0 && Input()->SizeExact() && std::llabs(fed - expected) > 1)
         throw VelmarException(TMotivo::LunghezzaErrata, FFileName,
                               "codificati " + std::to_string(fed) + " campioni per canale su " +
                                   std::to_string(expected) + " attesi");
@@ -468,7 +469,6 @@ bool TVelmarVorbisOut::OutputStep(bool Abort)
     }
     const int n = Input()->ReadData(FPcm.data(), PcmBufferSize);
     if (n > 0) {
-        ++FBlocks;
         Feed(n);
         Drain();
     } else {

@@ -41,10 +41,10 @@ void ReleaseCodecLibraries();
 // of that name is replaced only by a whole new one, and two writers of one
 // name each leave a whole stream (the last rename wins).
 // Checked length: at the normal end of a run (not after Stop) the frames fed
-// must equal the input's Size in frames, when known, within one frame per
-// block read (a rate converter's rounding), and the last page's granule
-// position must equal the frames fed; otherwise the run fails with
-// TMotivo::LunghezzaErrata.
+// must equal the input's Size in frames within one frame, when that is known
+// and exact (a rate converter's Size is its own exact count of what its
+// input holds), and the last page's granule position must equal the frames
+// fed; otherwise the run fails with TMotivo::LunghezzaErrata.
 // Comments: written into the comment header as given, in order, each line
 // NAME=value (a line that is not a Vorbis comment is left out); cleared at
 // the end of every run.
@@ -143,7 +143,6 @@ private:
     int FFrameBytes = 0;
     std::atomic<int64_t> FFramesFed{0};
     std::atomic<int64_t> FFramesExpected{-1};
-    int64_t FBlocks = 0;       // reads that brought samples
     int64_t FLastGranule = -1; // of the last page written
     mutable std::mutex FTempLock;
     std::string FTempName;

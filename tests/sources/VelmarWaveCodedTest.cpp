@@ -1,6 +1,7 @@
 // The reader on the WAVE files real tools write: other sample widths and
 // coded formats, written here by libsndfile. 8- and 16-bit and coded data
-// come out as 16-bit, the rest as float: both are compared at full scale 1.0.
+// come out as 16-bit, the rest (MPEG too) as float: both are compared at
+// full scale 1.0.
 #include "sources/VelmarWave.h"
 
 #include "TestSupport.h"
@@ -8,6 +9,7 @@
 #include <gtest/gtest.h>
 #include <sndfile.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 
@@ -87,6 +89,7 @@ TEST(VelmarWaveCoded, EveryRealWaveFileSoundsLikeItsSource)
         int format;
         double minSnr;       // 999: exact
         int extraFrames;     // a coded block's padding the writer may leave
+        double amp = 0.5;    // 1.0: samples at full scale, whose coded form overshoots it
     };
     const Case cases[] = {
         {"PCM 8-bit", SF_FORMAT_WAV | SF_FORMAT_PCM_U8, 30, 0},
@@ -102,6 +105,7 @@ TEST(VelmarWaveCoded, EveryRealWaveFileSoundsLikeItsSource)
         {"A-law", SF_FORMAT_WAV | SF_FORMAT_ALAW, 30, 0},
         {"GSM 6.10", SF_FORMAT_WAV | SF_FORMAT_GSM610, 15, 0},
         {"MPEG layer 3", 0, 30, 0},
+        {"MPEG layer 3 at full scale", 0, 25, 0, 1.0},
     };
     for (const Case& k : cases) {
         for (int channels : {1, 2}) {
@@ -110,7 +114,7 @@ TEST(VelmarWaveCoded, EveryRealWaveFileSoundsLikeItsSource)
             SCOPED_TRACE(std::string(k.name) + (channels == 1 ? " mono" : " stereo"));
             TempDir dir;
             const auto src = Sine(Frames, Rate, channels == 1 ? std::vector<double>{440}
-                                                              : std::vector<double>{440, 1000});
+                                                              : std::vector<double>{440, 1000}, k.amp);
             WriteWithSndfile(dir.File("in.wav"), k.format, src, channels);
             TVelmarWaveIn w;
             w.SetFileName(dir.File("in.wav"));
@@ -123,6 +127,10 @@ TEST(VelmarWaveCoded, EveryRealWaveFileSoundsLikeItsSource)
                 EXPECT_EQ(got, Scaled(src));
             else
                 EXPECT_GT(SnrDb(Scaled(src), got), k.minSnr);
+            if (k.amp == 1.0) { // the decoder's peaks above full scale are kept
+                EXPECT_GT(std::max(*std::max_element(got.begin(), got.end()),
+                                   -*std::min_element(got.begin(), got.end())), 1.0f);
+            }
             EXPECT_EQ(w.OpenCount(), 0);
         }
     }
