@@ -196,6 +196,11 @@ std::string UsageText()
            "                    anche REPLAYGAIN_ALBUM_GAIN e _PEAK  es. --album-gain -R Archivio\n"
            "  --mantieni-data   ogni file prodotto prende la data di modifica del suo .wav\n"
            "\n"
+           "Immagini (quelle del file d'ingresso passano da sé):\n"
+           "  --copertina auto  se il file non ne ha, la copertina della sua cartella\n"
+           "                    (cover, folder o front .jpg/.jpeg/.png)\n"
+           "  --copertina FILE  quell'immagine in ogni file prodotto  es. --copertina front.jpg\n"
+           "\n"
            "  --quiet           nessuna indicazione di avanzamento né riepilogo\n"
            "  -h, --help        mostra questo aiuto\n"
            "  --version         mostra la versione\n";
@@ -234,6 +239,13 @@ bool ParseOptions(const std::vector<std::string>& Args, TOptions& O, std::string
             O.AlbumGain = true;
         } else if (a == "--mantieni-data") {
             O.KeepDate = true;
+        } else if (a == "--copertina") {
+            if (!value(O.Cover))
+                return false;
+            if (O.Cover.empty()) {
+                Error = "copertina vuota (auto o un file)";
+                return false;
+            }
         } else if (a == "-q" || a == "--quality") {
             if (!value(v))
                 return false;
@@ -425,6 +437,7 @@ int RunBatch(const TOptions& O, std::ostream& Out, std::ostream& Err, const std:
     settings.Tags = O.Tags;
     settings.ReplayGain = O.ReplayGain;
     settings.KeepDate = O.KeepDate;
+    settings.Cover = O.Cover;
     settings.OutSampleRate = O.Rate;
     settings.HighQualityResampling = O.HighQualityResampling;
     settings.CarryTags = O.CarryTags;

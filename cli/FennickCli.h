@@ -31,6 +31,7 @@ struct TOptions {
     bool ReplayGain = true;      // --nessun-replaygain: false
     bool AlbumGain = false;      // --album-gain: the files of a folder are an album
     bool KeepDate = false;       // --mantieni-data
+    std::string Cover;           // --copertina auto|FILE
     bool Quiet = false;
     bool Help = false;
     bool Version = false;

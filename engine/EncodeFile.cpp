@@ -1,5 +1,6 @@
 #include "engine/EncodeFile.h"
 
+#include "engine/Extras.h"
 #include "engine/Loudness.h"
 #include "platform/TempFiles.h"
 #include "sources/VelmarConverters.h"
@@ -218,6 +219,37 @@ TStringList CommentsFor(const TStringList& Tags, const TEncodeSettings& S)
     return lines;
 }
 
+// The METADATA_BLOCK_PICTURE comments an output of Input gets, and the
+// warnings for the pictures left out.
+TStringList PictureComments(const std::string& Input, const TWaveDescription& D, const TEncodeSettings& S,
+                            std::vector<std::string>& Warnings)
+{
+    std::vector<std::pair<TPicture, std::string>> pictures; // with the name a warning gives it
+    if (S.CarryTags)
+        for (const TPicture& p : D.Pictures)
+            pictures.emplace_back(p, "\"" + (p.Description.empty() ? p.Mime : p.Description) + "\"");
+    const std::string file = S.Cover != "auto" ? S.Cover : pictures.empty() ? CoverBeside(Input) : std::string();
+    if (!file.empty()) {
+        TPicture cover;
+        std::string warning;
+        if (ReadCover(file, cover, warning)) {
+            std::erase_if(pictures, [](const auto& p) { return p.first.Type == 3; });
+            pictures.emplace(pictures.begin(), std::move(cover), "\"" + file + "\"");
+        } else {
+            Warnings.push_back(warning);
+        }
+    }
+    TStringList lines;
+    for (const auto& [p, name] : pictures) {
+        const std::string refusal = PictureRefusal(p, name);
+        if (refusal.empty())
+            lines.push_back(PictureComment(p));
+        else
+            Warnings.push_back(refusal);
+    }
+    return lines;
+}
+
 bool HasTag(const TStringList& Tags, const std::string& Name)
 {
     return std::any_of(Tags.begin(), Tags.end(), [&](const std::string& l) { return SameName(NameOf(l), Name); });
@@ -277,7 +309,16 @@ TEncodeResult EncodeToPart(const std::string& Input, const std::string& Output, 
             settings.Tags.insert(settings.Tags.end(), placeholders.begin(), placeholders.end());
         }
         const TStringList tags = MergedTags(description.Tags, settings);
-        run.Vorbis->SetComments(CommentsFor(tags, Settings));
+        TStringList lines = tags;
+        if (Settings.CarryTags) {
+            const TStringList chapters =
+                ChapterComments(description.Cues, description.SampleRate, Settings.OutSampleRate, description.Frames);
+            lines.insert(lines.end(), chapters.begin(), chapters.end());
+        }
+        std::vector<std::string> pictureWarnings;
+        for (const std::string& p : PictureComments(Input, description, Settings, pictureWarnings))
+            lines.push_back(p);
+        run.Vorbis->SetComments(CommentsFor(lines, Settings));
         run.Vorbis->SetSerial(Settings.Serial >= 0 ? static_cast<int32_t>(uint32_t(Settings.Serial))
                                                    : SerialFor(Output));
         r.Reason = MakeFolderFor(Output);
@@ -298,6 +339,7 @@ TEncodeResult EncodeToPart(const std::string& Input, const std::string& Output, 
         r.Outcome = stop == TStopMode::None ? TEncodeOutcome::Done : TEncodeOutcome::Stopped;
         if (r.Outcome == TEncodeOutcome::Done)
             r.Warnings = WarningsFor(description);
+        r.Warnings.insert(r.Warnings.end(), pictureWarnings.begin(), pictureWarnings.end());
         r.Tagged = !Settings.Comment.empty();
         if (stop == TStopMode::KeepUntagged && r.Tagged)
             Untag(r, Settings.Comment);

@@ -45,6 +45,12 @@ struct TEncodeSettings {
     // measured together beforehand).
     bool ReplayGain = true;
     bool KeepDate = false;             // the output takes the source's modification time
+    // Pictures: the source's (with CarryTags) by default; "auto" adds a cover
+    // file from the source's folder when the source has none; a file name
+    // puts that file in every output as the front cover, in place of the
+    // source's. A picture that is too big or not a JPEG or PNG is left out
+    // with a warning. Cue points become chapters (with CarryTags).
+    std::string Cover;
 };
 
 // How a run is asked to end before its input does.

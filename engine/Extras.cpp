@@ -129,7 +129,7 @@ TStringList ChapterComments(std::vector<TCuePoint> Cues, int InRate, int OutRate
         // The frame the converter puts it on, and that frame's time.
         const int64_t out = (c.Frame * OutRate + InRate / 2) / InRate;
         const int64_t ms = (out * 1000 + OutRate / 2) / OutRate;
-        char id[8], time[32];
+        char id[16], time[32];
         std::snprintf(id, sizeof id, "%03d", ++n);
         std::snprintf(time, sizeof time, "%02lld:%02lld:%02lld.%03lld", static_cast<long long>(ms / 3600000),
                       static_cast<long long>(ms / 60000 % 60), static_cast<long long>(ms / 1000 % 60),

@@ -16,6 +16,7 @@ constexpr int MaxChannels = 255;
 constexpr uint32_t MaxSampleRate = 1000000;
 // A tag chunk is read up to this size (an ID3 tag may carry pictures).
 constexpr int64_t MaxTagBytes = 1 << 20;
+constexpr int64_t MaxId3Bytes = 32 << 20;
 
 // A sample of N bytes at P as a signed value (N = 2, 3, 4).
 template <int N, bool BigEndian> int32_t Signed(const uint8_t* P)
@@ -118,21 +119,27 @@ int64_t CodedFrames(const TWaveChunks& W, const TWaveFormat& Fmt, int64_t Bytes)
     return DecodedFrames(Bytes, Fmt.BlockAlign, FramesPerBlock(W.Fmt), W.FactFrames);
 }
 
-// The tags of the file's tag chunks; a chunk that cannot be read gives none.
-TStringList ReadTags(TStream& S, const TWaveChunks& W)
+// The tags, pictures and cue points of the file's tag chunks into D; a
+// chunk that cannot be read gives none.
+void ReadTags(TStream& S, const TWaveChunks& W, TWaveDescription& D)
 {
     TWaveTagReader tags(W.BigEndian);
     std::vector<uint8_t> body;
     for (const TChunkRef& r : W.Tags) {
         try {
-            body.resize(static_cast<size_t>(std::min(r.Size, MaxTagBytes)));
+            // An ID3 chunk may hold a picture: room for one past the largest
+            // carried, so a larger one is still seen (and refused by name).
+            const bool id3 = std::memcmp(r.Id, "id3 ", 4) == 0 || std::memcmp(r.Id, "ID3 ", 4) == 0;
+            body.resize(static_cast<size_t>(std::min(r.Size, id3 ? MaxId3Bytes : MaxTagBytes)));
             S.SetPosition(r.Pos);
             body.resize(static_cast<size_t>(S.Read(body.data(), static_cast<int64_t>(body.size()))));
             tags.Add(std::string_view(r.Id, 4), body.data(), body.size());
         } catch (const std::exception&) {
         }
     }
-    return tags.Lines();
+    D.Tags = tags.Lines();
+    D.Pictures = tags.Pictures();
+    D.Cues = tags.Cues();
 }
 
 } // namespace
@@ -241,7 +248,7 @@ TVelmarWaveIn::THeader TVelmarWaveIn::LookAt(TStream& S, const std::string& File
                   : std::to_string(w.DataSize) + " byte invece dei " + std::to_string(w.DeclaredDataSize) +
                         " dichiarati"));
     }
-    d.Tags = ReadTags(S, w);
+    ReadTags(S, w, d);
     return h;
 }
 

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "pipeline/VelmarClasses.h"
+#include "sources/Pictures.h"
 #include "sources/WaveChunks.h"
 #include "sources/WaveDecoder.h"
 
@@ -21,6 +22,8 @@ struct TWaveDescription {
     int64_t Frames = -1;         // frames the file holds (what will be handed out); -1 when not known
     int64_t DeclaredFrames = -1; // frames the header declares (data size or fact); -1 when it declares none
                                  // (0xFFFFFFFF, 0 with bytes after, streaming writers); > Frames: cut short
+    std::vector<TPicture> Pictures; // the ID3 chunks' attached pictures
+    std::vector<TCuePoint> Cues;  // cue points, named by LIST/adtl labl entries
     TStringList Tags;            // "NAME=value" lines, valid UTF-8, in the order TITLE, ARTIST, ALBUM,
                                  // TRACKNUMBER, DATE, GENRE (only those present)
     TStringList Warnings;        // what the user is told of the file though it encodes, each a reason of

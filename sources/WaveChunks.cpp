@@ -212,7 +212,7 @@ TWaveChunks WalkWaveChunks(TStream& S)
             }
             w.DataSize = w.DeclaredDataSize < 0 || w.DataEndUnknown ? rest : std::min(w.DeclaredDataSize, rest);
             dataToTheEnd = dataToTheEnd || w.DeclaredDataSize < 0;
-        } else if ((Is(hdr, "LIST") || Is(hdr, "id3 ") || Is(hdr, "ID3 ") || Is(hdr, "bext")) &&
+        } else if ((Is(hdr, "LIST") || Is(hdr, "id3 ") || Is(hdr, "ID3 ") || Is(hdr, "bext") || Is(hdr, "cue ")) &&
                    w.Tags.size() < MaxTagChunks) {
             TChunkRef r;
             std::memcpy(r.Id, hdr, 4);

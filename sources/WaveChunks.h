@@ -53,7 +53,7 @@ struct TWaveChunks {
     int64_t DeclaredDataSize = -1; // what the header says the data chunk holds; -1: it says nothing
     bool DataEndUnknown = false; // 4 GiB or more past the declared size, and no wrap of it fits
     int64_t FactFrames = -1;     // the fact chunk's count (or ds64's sample count), -1: none
-    std::vector<TChunkRef> Tags; // LIST, "id3 ", "ID3 " and "bext" chunks, in file order
+    std::vector<TChunkRef> Tags; // LIST, "id3 ", "ID3 ", "bext" and "cue " chunks, in file order
 };
 
 // The fields of a fmt chunk, in the file's byte order; absent fields are 0.

@@ -1,6 +1,7 @@
 #include "sources/WaveTags.h"
 
 #include <algorithm>
+#include <functional>
 #include <cctype>
 #include <cstring>
 
@@ -197,6 +198,74 @@ std::string Id3Text(const uint8_t* P, size_t N)
     }
 }
 
+// Calls Frame(id, data, size) for each readable frame of an ID3v2.3 or
+// v2.4 tag, its format flags undone.
+void ForEachId3Frame(const uint8_t* Body, size_t Size,
+                     const std::function<void(std::string_view, const uint8_t*, size_t)>& Frame)
+{
+    if (Size < 10 || std::memcmp(Body, "ID3", 3) != 0)
+        return;
+    const int version = Body[3];
+    const uint8_t flags = Body[5];
+    const int64_t tagSize = Syncsafe(Body + 6);
+    if ((version != 3 && version != 4) || tagSize < 0)
+        return;
+    const size_t end = 10 + std::min<size_t>(static_cast<size_t>(tagSize), Size - 10);
+    std::vector<uint8_t> tag(Body + 10, Body + end);
+    if (version == 3 && (flags & 0x80))
+        tag = Resync(tag.data(), tag.size());
+
+    size_t pos = 0;
+    if (flags & 0x40) { // extended header: skipped
+        if (tag.size() < 4)
+            return;
+        const int64_t ext = version == 3 ? int64_t(BE32(tag.data())) + 4 : Syncsafe(tag.data());
+        if (ext < 4 || ext > int64_t(tag.size()))
+            return;
+        pos = static_cast<size_t>(ext);
+    }
+    while (tag.size() - pos >= 10) {
+        const uint8_t* h = tag.data() + pos;
+        if (!std::all_of(h, h + 4, [](uint8_t c) { return std::isupper(c) || std::isdigit(c); }))
+            break; // padding, or not a frame
+        int64_t declared = version == 4 ? Syncsafe(h + 4) : int64_t(BE32(h + 4));
+        // Several v2.4 writers store plain sizes: taken when only they fit.
+        if (version == 4 && !FrameEndsWell(tag, pos, declared) && FrameEndsWell(tag, pos, BE32(h + 4)))
+            declared = BE32(h + 4);
+        const uint16_t fflags = static_cast<uint16_t>((h[8] << 8) | h[9]);
+        if (declared < 0 || declared > int64_t(tag.size() - pos - 10))
+            break; // a frame past the tag's end: the rest is not trusted
+        const uint8_t* data = h + 10;
+        size_t n = static_cast<size_t>(declared);
+        pos += 10 + n;
+
+        // What each version's format flags add before the text, or make unreadable.
+        bool unreadable, resync = false;
+        size_t skip = 0;
+        if (version == 3) {
+            unreadable = fflags & 0x00C0; // compressed, encrypted
+            skip = (fflags & 0x0020) ? 1 : 0; // group identity
+        } else {
+            unreadable = fflags & 0x000C;
+            skip = ((fflags & 0x0040) ? 1 : 0) + ((fflags & 0x0001) ? 4 : 0); // group, data length
+            resync = (fflags & 0x0002) || (flags & 0x80);
+        }
+        if (unreadable || skip > n)
+            continue;
+        data += skip;
+        n -= skip;
+        std::vector<uint8_t> plain;
+        if (resync) {
+            plain = Resync(data, n);
+            data = plain.data();
+            n = plain.size();
+        }
+        Frame(std::string_view(reinterpret_cast<const char*>(h), 4), data, n);
+    }
+}
+
+
+
 } // namespace
 
 std::string TagText(std::string_view Raw)
@@ -248,79 +317,52 @@ TTagValues TagsFromInfo(const uint8_t* Body, size_t Size, bool BigEndian)
 TTagValues TagsFromId3(const uint8_t* Body, size_t Size)
 {
     TTagValues v;
-    if (Size < 10 || std::memcmp(Body, "ID3", 3) != 0)
-        return v;
-    const int version = Body[3];
-    const uint8_t flags = Body[5];
-    const int64_t tagSize = Syncsafe(Body + 6);
-    if ((version != 3 && version != 4) || tagSize < 0)
-        return v;
-    const size_t end = 10 + std::min<size_t>(static_cast<size_t>(tagSize), Size - 10);
-    std::vector<uint8_t> tag(Body + 10, Body + end);
-    if (version == 3 && (flags & 0x80))
-        tag = Resync(tag.data(), tag.size());
-
-    size_t pos = 0;
-    if (flags & 0x40) { // extended header: skipped
-        if (tag.size() < 4)
-            return v;
-        const int64_t ext = version == 3 ? int64_t(BE32(tag.data())) + 4 : Syncsafe(tag.data());
-        if (ext < 4 || ext > int64_t(tag.size()))
-            return v;
-        pos = static_cast<size_t>(ext);
-    }
     std::string year; // TYER, when there is no TDRC
-    while (tag.size() - pos >= 10) {
-        const uint8_t* h = tag.data() + pos;
-        if (!std::all_of(h, h + 4, [](uint8_t c) { return std::isupper(c) || std::isdigit(c); }))
-            break; // padding, or not a frame
-        int64_t declared = version == 4 ? Syncsafe(h + 4) : int64_t(BE32(h + 4));
-        // Several v2.4 writers store plain sizes: taken when only they fit.
-        if (version == 4 && !FrameEndsWell(tag, pos, declared) && FrameEndsWell(tag, pos, BE32(h + 4)))
-            declared = BE32(h + 4);
-        const uint16_t fflags = static_cast<uint16_t>((h[8] << 8) | h[9]);
-        if (declared < 0 || declared > int64_t(tag.size() - pos - 10))
-            break; // a frame past the tag's end: the rest is not trusted
-        const uint8_t* data = h + 10;
-        size_t n = static_cast<size_t>(declared);
-        pos += 10 + n;
-
-        // What each version's format flags add before the text, or make unreadable.
-        bool unreadable, resync = false;
-        size_t skip = 0;
-        if (version == 3) {
-            unreadable = fflags & 0x00C0; // compressed, encrypted
-            skip = (fflags & 0x0020) ? 1 : 0; // group identity
-        } else {
-            unreadable = fflags & 0x000C;
-            skip = ((fflags & 0x0040) ? 1 : 0) + ((fflags & 0x0001) ? 4 : 0); // group, data length
-            resync = (fflags & 0x0002) || (flags & 0x80);
-        }
-        if (unreadable || skip > n)
-            continue;
-        data += skip;
-        n -= skip;
-        std::vector<uint8_t> plain;
-        if (resync) {
-            plain = Resync(data, n);
-            data = plain.data();
-            n = plain.size();
-        }
-        const std::string_view id(reinterpret_cast<const char*>(h), 4);
-        if (id == "TYER") {
+    ForEachId3Frame(Body, Size, [&](std::string_view Id, const uint8_t* Data, size_t N) {
+        if (Id == "TYER") {
             if (year.empty())
-                year = Id3Text(data, n);
-            continue;
+                year = Id3Text(Data, N);
+            return;
         }
         static const std::pair<std::string_view, TTag> frames[] = {
             {"TIT2", TTag::Title}, {"TPE1", TTag::Artist}, {"TALB", TTag::Album},
             {"TRCK", TTag::TrackNumber}, {"TDRC", TTag::Date}, {"TCON", TTag::Genre}};
         for (const auto& [frame, key] : frames)
-            if (id == frame)
-                Set(v, key, Id3Text(data, n));
-    }
+            if (Id == frame)
+                Set(v, key, Id3Text(Data, N));
+    });
     Set(v, TTag::Date, year);
     return v;
+}
+
+std::vector<TPicture> PicturesFromId3(const uint8_t* Body, size_t Size)
+{
+    std::vector<TPicture> pictures;
+    ForEachId3Frame(Body, Size, [&](std::string_view Id, const uint8_t* Data, size_t N) {
+        // APIC: encoding, MIME type (Latin-1, NUL), type, description (NUL), data.
+        if (Id != "APIC" || N < 4)
+            return;
+        const uint8_t encoding = Data[0];
+        const uint8_t* mimeEnd = static_cast<const uint8_t*>(std::memchr(Data + 1, 0, N - 1));
+        if (!mimeEnd || size_t(mimeEnd - Data) + 2 > N)
+            return;
+        TPicture p;
+        p.Mime = TagText(std::string_view(reinterpret_cast<const char*>(Data + 1), size_t(mimeEnd - Data - 1)));
+        p.Type = mimeEnd[1];
+        const size_t descAt = size_t(mimeEnd - Data) + 2;
+        const bool wide = encoding == 1 || encoding == 2;
+        size_t descEnd = descAt;
+        while (descEnd + (wide ? 1 : 0) < N && (Data[descEnd] != 0 || (wide && Data[descEnd + 1] != 0)))
+            descEnd += wide ? 2 : 1;
+        if (descEnd + (wide ? 1 : 0) >= N)
+            return; // no end to the description: no picture data either
+        std::vector<uint8_t> desc(Data + descAt, Data + descEnd);
+        desc.insert(desc.begin(), encoding);
+        p.Description = Id3Text(desc.data(), desc.size());
+        p.Data.assign(Data + descEnd + (wide ? 2 : 1), Data + N);
+        pictures.push_back(std::move(p));
+    });
+    return pictures;
 }
 
 TTagValues TagsFromBext(const uint8_t* Body, size_t Size)
@@ -351,12 +393,47 @@ void Merge(TTagValues& Into, const TTagValues& From)
 
 void TWaveTagReader::Add(std::string_view Id, const uint8_t* Body, size_t Size)
 {
-    if (Id == "id3 " || Id == "ID3 ")
+    const auto u32 = [&](const uint8_t* p) { return FBigEndian ? BE32(p) : LE32(p); };
+    if (Id == "id3 " || Id == "ID3 ") {
         Merge(FId3, TagsFromId3(Body, Size));
-    else if (Id == "LIST")
+        for (TPicture& p : PicturesFromId3(Body, Size))
+            FPictures.push_back(std::move(p));
+    } else if (Id == "LIST" && Size >= 4 && std::memcmp(Body, "adtl", 4) == 0) {
+        // labl: the cue point's identifier, then its name.
+        for (size_t pos = 4; Size - pos >= 8;) {
+            const uint64_t n = u32(Body + pos + 4);
+            if (n > Size - pos - 8)
+                break;
+            if (std::memcmp(Body + pos, "labl", 4) == 0 && n >= 4)
+                FLabels.emplace(u32(Body + pos + 8), TagText(std::string_view(
+                                                           reinterpret_cast<const char*>(Body + pos + 12), n - 4)));
+            pos += 8 + n + (n & 1);
+            if (pos > Size)
+                break;
+        }
+    } else if (Id == "LIST") {
         Merge(FInfo, TagsFromInfo(Body, Size, FBigEndian));
-    else if (Id == "bext")
+    } else if (Id == "bext") {
         Merge(FBext, TagsFromBext(Body, Size));
+    } else if (Id == "cue " && Size >= 4) {
+        // A count, then 24 bytes a point: identifier, position, chunk,
+        // chunk start, block start, sample offset.
+        const uint64_t count = std::min<uint64_t>(u32(Body), (Size - 4) / 24);
+        for (uint64_t k = 0; k < count; ++k) {
+            const uint8_t* c = Body + 4 + 24 * k;
+            FCues.emplace_back(u32(c), int64_t(u32(c + 20)));
+        }
+    }
+}
+
+std::vector<TCuePoint> TWaveTagReader::Cues() const
+{
+    std::vector<TCuePoint> cues;
+    for (const auto& [id, frame] : FCues) {
+        const auto name = FLabels.find(id);
+        cues.push_back({frame, name == FLabels.end() ? std::string() : name->second});
+    }
+    return cues;
 }
 
 TStringList TWaveTagReader::Lines() const

@@ -11,11 +11,14 @@
 #pragma once
 
 #include "platform/Classes.h"
+#include "sources/Pictures.h"
 
 #include <array>
 #include <cstdint>
 #include <string>
+#include <map>
 #include <string_view>
+#include <vector>
 
 namespace velmar {
 
@@ -31,6 +34,8 @@ TTagValues TagsFromInfo(const uint8_t* Body, size_t Size, bool BigEndian = false
 // plain when only that reading ends the frame where another begins (or at
 // the padding or the tag's end).
 TTagValues TagsFromId3(const uint8_t* Body, size_t Size);
+// The attached pictures (APIC frames) of an ID3v2.3 or v2.4 tag, in order.
+std::vector<TPicture> PicturesFromId3(const uint8_t* Body, size_t Size);
 // Body of a bext chunk: Description as the title, OriginationDate as the date.
 TTagValues TagsFromBext(const uint8_t* Body, size_t Size);
 
@@ -39,15 +44,24 @@ TTagValues TagsFromBext(const uint8_t* Body, size_t Size);
 class TWaveTagReader {
 public:
     explicit TWaveTagReader(bool BigEndian = false) : FBigEndian(BigEndian) {}
-    // A chunk's identifier ("LIST", "id3 ", "ID3 ", "bext"; others are ignored) and body.
+    // A chunk's identifier ("LIST", "id3 ", "ID3 ", "bext", "cue "; others
+    // are ignored) and body.
     void Add(std::string_view Id, const uint8_t* Body, size_t Size);
     // "NAME=value" lines in the order of TTag: TITLE, ARTIST, ALBUM,
     // TRACKNUMBER, DATE, GENRE.
     TStringList Lines() const;
+    // The ID3 chunks' pictures, in file order.
+    const std::vector<TPicture>& Pictures() const { return FPictures; }
+    // The cue points (their sample offsets in the data), named by the labl
+    // entries of LIST/adtl chunks where they have one, in file order.
+    std::vector<TCuePoint> Cues() const;
 
 private:
     bool FBigEndian;
     TTagValues FId3, FInfo, FBext;
+    std::vector<TPicture> FPictures;
+    std::vector<std::pair<uint32_t, int64_t>> FCues; // identifier, frame
+    std::map<uint32_t, std::string> FLabels;
 };
 
 // Raw text as UTF-8: kept when it is valid UTF-8, else read as Windows-1252.

@@ -9,6 +9,7 @@
 #include <cmath>
 #include <filesystem>
 #include <cstdio>
+#include <cstring>
 #include <sys/wait.h>
 
 using namespace velmar::cli;
@@ -311,4 +312,126 @@ TEST(FennickCli, AlbumGainsByFolderAndKeptDates)
     ASSERT_EQ(RunCli(dir, "--quiet -o senza --nessun-replaygain uno/a.wav").code, 0);
     EXPECT_EQ(CommentValue(dir.File("senza/a.ogg"), "REPLAYGAIN_TRACK_GAIN"), "");
     EXPECT_GT(std::filesystem::last_write_time(dir.File("senza/a.ogg")), std::filesystem::last_write_time(dir.File("uno/a.wav")));
+}
+
+namespace {
+
+// The picture block inside a METADATA_BLOCK_PICTURE comment: its type and data.
+std::pair<uint32_t, std::vector<uint8_t>> PictureIn(const std::string& Comment)
+{
+    std::vector<uint8_t> b;
+    uint32_t v = 0;
+    int bits = 0;
+    const char* alphabet = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    for (char c : Comment.substr(Comment.find('=') + 1)) {
+        const char* p = c ? std::strchr(alphabet, c) : nullptr;
+        if (!p)
+            break;
+        v = v << 6 | uint32_t(p - alphabet);
+        if ((bits += 6) >= 8)
+            b.push_back(static_cast<uint8_t>(v >> (bits -= 8)));
+    }
+    const auto be = [&](size_t At) {
+        return uint32_t(b.at(At)) << 24 | uint32_t(b.at(At + 1)) << 16 | uint32_t(b.at(At + 2)) << 8 | b.at(At + 3);
+    };
+    size_t at = 8 + be(4);
+    at += 4 + be(at) + 16;
+    return {be(0), std::vector<uint8_t>(b.begin() + long(at + 4), b.begin() + long(at + 4 + be(at)))};
+}
+
+std::vector<std::string> Starting(const std::vector<std::string>& Comments, const std::string& Prefix)
+{
+    std::vector<std::string> out;
+    for (const std::string& c : Comments)
+        if (c.rfind(Prefix, 0) == 0)
+            out.push_back(c);
+    return out;
+}
+
+} // namespace
+
+// A WAV's ID3 picture and its cue points reach the output: the picture byte
+// for byte, the markers as chapters at the output's times; what cannot be
+// carried is said; --nessun-tag leaves them out.
+TEST(FennickCli, PicturesAndChaptersFromTheSource)
+{
+    TempDir dir;
+    const std::vector<uint8_t> png = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n', 0, 0, 0, 13, 'I', 'H', 'D', 'R',
+                                      0, 0, 1, 0, 0, 0, 1, 0, 8, 2, 0, 0, 0, 7, 7, 7};
+    // ID3v2.3: an APIC frame (front cover) in an "id3 " chunk.
+    std::vector<uint8_t> apic = {0};
+    for (char c : std::string("image/png"))
+        apic.push_back(uint8_t(c));
+    apic.insert(apic.end(), {0, 3, 'F', 'r', 'o', 'n', 't', 'e', 0});
+    apic.insert(apic.end(), png.begin(), png.end());
+    std::vector<uint8_t> id3 = {'I', 'D', '3', 3, 0, 0};
+    const uint32_t tagSize = uint32_t(10 + apic.size());
+    for (int s = 21; s >= 0; s -= 7)
+        id3.push_back(uint8_t((tagSize >> s) & 0x7F));
+    id3.insert(id3.end(), {'A', 'P', 'I', 'C'});
+    for (int s = 24; s >= 0; s -= 8)
+        id3.push_back(uint8_t(apic.size() >> s));
+    id3.insert(id3.end(), {0, 0});
+    id3.insert(id3.end(), apic.begin(), apic.end());
+    // Two cue points, at 0.5 s and 1.25 s of 48 kHz; the second named by labl.
+    std::vector<uint8_t> cue;
+    PutU32(cue, 2);
+    for (auto [id, frame] : std::vector<std::pair<uint32_t, uint32_t>>{{1, 24000}, {2, 60000}}) {
+        PutU32(cue, id);
+        PutU32(cue, frame);
+        PutTag(cue, "data");
+        PutU32(cue, 0);
+        PutU32(cue, 0);
+        PutU32(cue, frame);
+    }
+    std::vector<uint8_t> adtl, labl;
+    PutTag(adtl, "adtl");
+    PutU32(labl, 2);
+    for (char c : std::string("Ritornello"))
+        labl.push_back(uint8_t(c));
+    labl.push_back(0);
+    PutChunk(adtl, "labl", labl);
+    std::vector<uint8_t> wav = MakeWav16(Sine(48000 * 2, 48000, {440, 660}), 2, 48000);
+    PutChunk(wav, "id3 ", id3);
+    PutChunk(wav, "cue ", cue);
+    PutChunk(wav, "LIST", adtl);
+    for (int i = 0; i < 4; ++i)
+        wav[4 + i] = static_cast<uint8_t>((wav.size() - 8) >> (8 * i));
+    WriteBytes(dir.File("con.wav"), wav);
+
+    ASSERT_EQ(RunCli(dir, "--quiet -o out -r 44100 con.wav").code, 0);
+    const std::vector<std::string> comments = DecodeOgg(dir.File("out/con.ogg")).comments;
+    const auto pictures = Starting(comments, "METADATA_BLOCK_PICTURE=");
+    ASSERT_EQ(pictures.size(), 1u);
+    EXPECT_EQ(PictureIn(pictures[0]), std::make_pair(uint32_t(3), png));
+    EXPECT_EQ(Starting(comments, "CHAPTER"), (std::vector<std::string>{"CHAPTER001=00:00:00.500", "CHAPTER002=00:00:01.250",
+                                                                        "CHAPTER002NAME=Ritornello"}));
+
+    // A cover file instead, one too big, one that is no picture; and none at all.
+    WriteBytes(dir.File("grande.png"), std::vector<uint8_t>((16u << 20) + 1, 0x89));
+    WriteBytes(dir.File("testo.jpg"), {'c', 'i', 'a', 'o'});
+    WriteBytes(dir.File("front.PNG"), png);
+    struct Row {
+        const char* options;
+        size_t pictures;
+        const char* warning;
+    };
+    const Row rows[] = {
+        {"--copertina front.PNG", 1, nullptr},
+        {"--copertina grande.png", 1, "\"grande.png\": supera i 16 MiB"},
+        {"--copertina testo.jpg", 0, "\"testo.jpg\": non è un JPEG né un PNG"},
+        {"--nessun-tag", 0, nullptr},
+        {"--nessun-tag --copertina auto", 1, nullptr},
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE(r.options);
+        const Result res = RunCli(dir, std::string("-o out2 ") + r.options + " con.wav");
+        EXPECT_EQ(res.code, 0) << res.err;
+        const auto got = DecodeOgg(dir.File("out2/con.ogg")).comments;
+        EXPECT_EQ(Starting(got, "METADATA_BLOCK_PICTURE=").size(), r.pictures);
+        if (r.warning)
+            EXPECT_NE(res.err.find(r.warning), std::string::npos) << res.err;
+        if (std::string(r.options).find("nessun-tag") != std::string::npos)
+            EXPECT_TRUE(Starting(got, "CHAPTER").empty());
+    }
 }
