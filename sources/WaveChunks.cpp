@@ -1,6 +1,7 @@
 #include "sources/WaveChunks.h"
 
 #include "platform/Msacm.h"
+#include "sources/WaveTags.h"
 
 #include <algorithm>
 #include <cctype>
@@ -131,7 +132,10 @@ bool FactAllowsUnwrap(const TWaveChunks& W, int64_t Declared, int64_t Unwrap)
 TWaveChunks WalkWaveChunks(TStream& S)
 {
     TWaveChunks w;
-    const int64_t end = S.Size();
+    // A stream of unknown length (a pipe) is walked up to the data only:
+    // what follows it could only be read after the audio.
+    const bool open = S.Size() < 0;
+    const int64_t end = open ? MaxSize : S.Size();
     uint8_t riff[12];
     S.SetPosition(0);
     if (end < 12 || S.Read(riff, 12) != 12 || !Is(riff + 8, "WAVE"))
@@ -175,7 +179,7 @@ TWaveChunks WalkWaveChunks(TStream& S)
             w.DataPos = body;
             w.DeclaredDataSize = declared;
             uint8_t next[8];
-            const int64_t unwrap = rf64 ? -1 : Unwrapped(declared, rest);
+            const int64_t unwrap = rf64 || open ? -1 : Unwrapped(declared, rest);
             if (stored == 0xFFFFFFFF && !(rf64 && ds64.Found)) {
                 w.DeclaredDataSize = -1;
             } else if (unwrap >= 0) {
@@ -186,8 +190,8 @@ TWaveChunks WalkWaveChunks(TStream& S)
                        !(HeaderAt(S, body, end, next) && Plausible(next, body, end, be))) {
                 w.DeclaredDataSize = -1;
             }
-            w.DataSize = w.DeclaredDataSize < 0 ? rest : std::min(w.DeclaredDataSize, rest);
-            dataToTheEnd = dataToTheEnd || w.DeclaredDataSize < 0;
+            w.DataSize = w.DeclaredDataSize >= 0 ? std::min(w.DeclaredDataSize, rest) : open ? -1 : rest;
+            dataToTheEnd = dataToTheEnd || w.DeclaredDataSize < 0 || open;
         } else if ((Is(hdr, "LIST") || Is(hdr, "id3 ") || Is(hdr, "ID3 ") || Is(hdr, "bext")) &&
                    w.Tags.size() < MaxTagChunks) {
             TChunkRef r;
@@ -211,6 +215,23 @@ TWaveChunks WalkWaveChunks(TStream& S)
     if (ds64.Found && ds64.SampleCount > 0 && (w.FactFrames < 0 || w.FactFrames == 0xFFFFFFFF))
         w.FactFrames = ds64.SampleCount;
     return w;
+}
+
+TStringList ReadTagChunks(TStream& S, const std::vector<TChunkRef>& Chunks, bool BigEndian)
+{
+    constexpr int64_t MaxTagBytes = 1 << 20; // an ID3 tag may carry pictures
+    TWaveTagReader tags(BigEndian);
+    std::vector<uint8_t> body;
+    for (const TChunkRef& r : Chunks) {
+        try {
+            body.resize(static_cast<size_t>(std::min(r.Size, MaxTagBytes)));
+            S.SetPosition(r.Pos);
+            body.resize(static_cast<size_t>(S.Read(body.data(), static_cast<int64_t>(body.size()))));
+            tags.Add(std::string_view(r.Id, 4), body.data(), body.size());
+        } catch (const std::exception&) {
+        }
+    }
+    return tags.Lines();
 }
 
 TWaveFormat ParseWaveFormat(const std::vector<uint8_t>& Fmt, bool BigEndian)
