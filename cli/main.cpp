@@ -26,6 +26,11 @@ int main(int argc, char** argv)
         std::cout << UsageText();
         return 0;
     }
+    if (WritesStandardOutput(options) && ::isatty(STDOUT_FILENO)) {
+        std::cerr << "fennick-cli: l'uscita standard è un terminale: reindirizzala (- > brano.ogg) o usa -o "
+                     "CARTELLA\nUsa --help per l'aiuto.\n";
+        return 2;
+    }
     std::function<int()> width;
     if (::isatty(STDERR_FILENO))
         width = [] {
