@@ -4,8 +4,11 @@
 
 #include <gtest/gtest.h>
 
+#include <sndfile.h>
+
 #include <array>
 #include <cstdio>
+#include <cstring>
 #include <sys/wait.h>
 
 using namespace velmar::cli;
@@ -36,6 +39,20 @@ Result RunCli(const TempDir& Dir, const std::string& Args)
     r.code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     r.out = Text(outFile);
     r.err = Text(errFile);
+    return r;
+}
+
+// Runs Command (fennick-cli is CLI) with sh in Dir, HOME there; its exit
+// code and stderr.
+Result RunShell(const TempDir& Dir, std::string Command)
+{
+    Command.replace(Command.find("CLI"), 3, FENNICK_CLI_PATH);
+    const std::string cmd = "cd '" + Dir.Path() + "' && export HOME='" + Dir.Path() + "' && { " + Command +
+                            "; } 2>'" + Dir.File("stderr.txt") + "'";
+    Result r;
+    const int status = std::system(cmd.c_str());
+    r.code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    r.err = Text(Dir.File("stderr.txt"));
     return r;
 }
 
@@ -79,6 +96,9 @@ TEST(FennickCli, OptionsAreCheckedWithItalianMessages)
         {{"-t", "T", "-a", "A", "-l", "L", "-N", "3", "-d", "2024", "-G", "G", "-c", "X=y", "a.wav"}, true, ""},
         {{"-c", "senza uguale", "a.wav"}, false, "commento non valido"},
         {{"-c", "=vuoto", "a.wav"}, false, "commento non valido"},
+        {{"-", "a.wav", "--", "-"}, false, "una volta sola"},
+        {{"--verifica", "-"}, false, "--verifica"},
+        {{"--verifica", "-o", "ogg", "-"}, true, ""},
     };
     for (const Case& k : cases) {
         TOptions o;
@@ -252,4 +272,39 @@ TEST(FennickCli, NamesTagsAndSerialsFromTheCommandLine)
     const std::vector<uint8_t> before = ReadBytes(dir.File("b/con.ogg"));
     ASSERT_EQ(RunCli(dir, "--quiet -o b con.wav").code, 0);
     EXPECT_EQ(ReadBytes(dir.File("b/con.ogg")), before);
+}
+
+// "-" through real pipes: a WAVE file of unknown length as ffmpeg writes it,
+// and a FLAC file, give the stream the same samples given by name give, on
+// the standard output with the summary on stderr, or in stdin.ogg under -o;
+// a reader of the stream that goes away ends the run as SIGPIPE would.
+TEST(FennickCli, TheStandardInputThroughPipes)
+{
+    TempDir dir;
+    const std::vector<int16_t> src = Sine(3 * 44100, 44100, {440, 660});
+    std::vector<uint8_t> wav = MakeWav16(src, 2, 44100);
+    WriteBytes(dir.File("brano.wav"), wav);
+    for (size_t at : {4, 40})
+        std::memset(wav.data() + at, 0xFF, 4);
+    WriteBytes(dir.File("ffmpeg.wav"), wav);
+    WriteBytes(dir.File("brano.flac"), SndfileBytes(SF_FORMAT_FLAC | SF_FORMAT_PCM_16, src, 2, 44100));
+    ASSERT_EQ(RunCli(dir, "--quiet -o nome brano.wav").code, 0);
+    const std::string named = dir.File("nome/brano.ogg");
+    for (const char* in : {"ffmpeg.wav", "brano.flac"}) {
+        SCOPED_TRACE(in);
+        const Result r = RunShell(dir, std::string("cat ") + in + " | CLI - > flusso.ogg");
+        EXPECT_EQ(r.code, 0) << r.err;
+        EXPECT_EQ(r.err, "1 file codificato, 0 saltati, 0 errori → uscita standard\n");
+        // The same packets: the same pages and samples, under another serial.
+        EXPECT_EQ(ReadBytes(dir.File("flusso.ogg")).size(), ReadBytes(named).size());
+        EXPECT_EQ(DecodeOgg(dir.File("flusso.ogg")).pcm, DecodeOgg(named).pcm);
+    }
+    EXPECT_EQ(RunShell(dir, "cat brano.flac | CLI --quiet -o cartella -").code, 0);
+    EXPECT_EQ(DecodeOgg(dir.File("cartella/stdin.ogg")).pcm, DecodeOgg(named).pcm);
+
+    // More than a pipe holds (64 KiB), so the writes must meet the closed end.
+    WriteBytes(dir.File("lungo.wav"), MakeWav16(Sine(30 * 44100, 44100, {440, 660}), 2, 44100));
+    const Result closed = RunShell(dir, "{ CLI - < lungo.wav; echo $? > stato; } | head -c 100 > /dev/null");
+    EXPECT_EQ(Text(dir.File("stato")), "141\n");
+    EXPECT_EQ(closed.err, "fennick-cli: interrotto\n");
 }
