@@ -2,7 +2,11 @@
 // whole read cycle. Stops (abort) when the description's tags are not the
 // six names with valid, trimmed UTF-8 values in order, when a description
 // taken disagrees with what BeginRead finds, or when a read cycle hands out
-// another size than the one described.
+// another size than the one described. The same bytes go through the
+// header walks of the other sources (kind, AIFF chunks and their tags, FLAC
+// metadata), which must stay inside the stream.
+#include "sources/AiffChunks.h"
+#include "sources/FlacMetadata.h"
 #include "sources/VelmarWave.h"
 
 #include <cstddef>
@@ -43,12 +47,33 @@ void CheckTags(const velmar::TStringList& Tags)
     }
 }
 
+// The walks of the other sources' headers: any bytes, no throw but the
+// stream's, every chunk they keep inside it.
+void OtherHeaders(velmar::TMemoryStream& S)
+{
+    velmar::SourceKindOf(S);
+    const velmar::TAiffChunks a = velmar::WalkAiffChunks(S);
+    for (const velmar::TChunkRef& r : a.Tags)
+        if (r.Pos < 0 || r.Size < 0 || r.Pos + r.Size > S.Size())
+            std::abort();
+    if (a.SoundEnd > S.Size())
+        std::abort();
+    for (const std::string& line : velmar::ReadTagChunks(S, a.Tags, true))
+        if (!ValidUtf8(line))
+            std::abort();
+    const velmar::TFlacMetadata f = velmar::ReadFlacMetadata(S);
+    for (const std::string& c : f.Comments)
+        if (c.empty() || c.size() > size_t(S.Size()))
+            std::abort();
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size)
 {
     velmar::TMemoryStream stream;
     stream.Write(Data, static_cast<int64_t>(Size));
+    OtherHeaders(stream);
     velmar::TVelmarWaveIn wave;
     wave.SetStream(&stream);
     velmar::TWaveDescription looked;
