@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <iterator>
 
 namespace velmar {
 
@@ -126,8 +127,12 @@ struct TVelmarSndfileIn::TFile {
         if (Io.Error)
             std::rethrow_exception(Io.Error);
         if (!Handle) {
-            const int code = sf_error(nullptr);
-            if (Header.Kind == TSourceKind::AiffC && code == SF_ERR_UNSUPPORTED_ENCODING)
+            // libsndfile tells an unknown coding from a broken file by no code of its own.
+            static const char* const codings[] = {"NONE", "twos", "sowt", "fl32", "FL32", "fl64", "FL64", "ulaw",
+                                                  "ULAW", "alaw", "ALAW", "ima4", "GSM ", "raw ", "in24", "42ni",
+                                                  "in32", "23ni"};
+            if (Header.Kind == TSourceKind::AiffC &&
+                std::find(std::begin(codings), std::end(codings), Header.Coding) == std::end(codings))
                 throw VelmarException(TMotivo::FormatoNonSupportato, File, "AIFF-C \"" + Header.Coding + "\"");
             throw VelmarException(TMotivo::DatiDanneggiati, File,
                                   std::string("intestazione ") + KindName(Header.Kind) + " non leggibile");
