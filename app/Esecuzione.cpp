@@ -181,7 +181,7 @@ bool TPrima::ChiudiVoce()
 
 void TPrima::AzzeroTutto()
 {
-    Annullato = false;
+    const bool annullata = std::exchange(Annullato, false);
     Stima->SetEnabled(false);
     if (FCodifica) {
         // Files not shown yet leave nothing behind.
@@ -196,7 +196,7 @@ void TPrima::AzzeroTutto()
     Avanti->setFocus();
     Pagina->update();
     Contatore();
-    AvvisoFineCodifica(FCompletati);
+    AvvisoFineCodifica(FCompletati, annullata);
     FCompletati = 0;
     MostraAvvisi();
     // The window is left on its welcome page for a moment before it goes.
@@ -312,10 +312,11 @@ void TPrima::AzzeroTempi()
     TotLab->setText(QStringLiteral("Tempo stimato:"));
 }
 
-void TPrima::AvvisoFineCodifica(int NumeroFile)
+void TPrima::AvvisoFineCodifica(int NumeroFile, bool Annullata)
 {
     if (NumeroFile > 0)
-        Notifica->Mostra(TestoFineCodifica(NumeroFile, PercorsoBreve(CartellaMusica)), Testo(CartellaMusica));
+        Notifica->Mostra(TestoFineCodifica(NumeroFile, PercorsoBreve(CartellaMusica), Annullata),
+                         Testo(CartellaMusica));
 }
 
 } // namespace velmar

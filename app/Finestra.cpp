@@ -7,6 +7,8 @@
 #include <QWidget>
 #include <QWindow>
 
+#include <algorithm>
+
 namespace velmar {
 
 TTrascina::TTrascina(QWidget* Maniglia, TZona Zona) : QObject(Maniglia), FManiglia(Maniglia), FZona(std::move(Zona))
@@ -50,6 +52,22 @@ bool TTrascina::eventFilter(QObject* Watched, QEvent* Event)
     default:
         return false;
     }
+}
+
+void CentraSullaFinestra(QWidget* Box)
+{
+    const QWidget* parent = Box->parentWidget() ? Box->parentWidget()->window() : nullptr;
+    if (!parent || !parent->isVisible())
+        return;
+    Box->adjustSize();
+    QRect place(QPoint(), Box->size());
+    place.moveCenter(parent->geometry().center());
+    if (const QScreen* screen = parent->screen()) {
+        const QRect room = screen->availableGeometry();
+        place.moveLeft(std::clamp(place.left(), room.left(), std::max(room.left(), room.right() + 1 - place.width())));
+        place.moveTop(std::clamp(place.top(), room.top(), std::max(room.top(), room.bottom() + 1 - place.height())));
+    }
+    Box->setGeometry(place);
 }
 
 void CentraSulloSchermo(QWidget* Window)

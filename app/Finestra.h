@@ -4,6 +4,7 @@
 
 #include <QObject>
 #include <QPoint>
+#include <Qt>
 
 #include <functional>
 
@@ -36,6 +37,17 @@ private:
     bool FSegue = false; // the window follows the pointer
     QPoint FPresa;       // the pointer less the window's place, at the press
 };
+
+// The program's dialogs: a title and a close button, no minimise or
+// maximise (a fixed size keeps even the managers that ignore these hints
+// from maximising). Given a parent, a dialog is transient for its window.
+inline constexpr Qt::WindowFlags StileDialogo =
+    Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint;
+
+// Places Box, a dialog not shown yet, with its client area centred on the
+// window of its parent and within that screen's free room. Qt's own
+// placing guesses the title bar's height and misses the centre by it.
+void CentraSullaFinestra(QWidget* Box);
 
 // Centres the top-level Window on the screen that holds the pointer (the
 // primary screen when none does), within the room the panels leave.

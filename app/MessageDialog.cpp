@@ -1,5 +1,7 @@
 #include "app/MessageDialog.h"
 
+#include "app/Finestra.h"
+
 #include <QApplication>
 #include <QDialog>
 #include <QFontMetrics>
@@ -83,7 +85,7 @@ int TMessageDialog::ShowModal()
 // Returns the number of the button pressed, 0 when the box was closed otherwise.
 int TMessageDialog::RunDialog()
 {
-    QDialog box(FParent, Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint);
+    QDialog box(FParent ? FParent->window() : nullptr, StileDialogo);
     box.setWindowTitle(FCaption);
     box.setModal(true);
 
@@ -127,6 +129,7 @@ int TMessageDialog::RunDialog()
     all->addSpacing(10);
     all->addLayout(buttons);
 
+    CentraSullaFinestra(&box);
     box.exec();
     return pressed;
 }

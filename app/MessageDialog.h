@@ -14,8 +14,9 @@ enum TMessageIcon { suiNone, suiInformation, suiWarning, suiStop, suiHelp };
 
 // TMessageDialog holds the settings of the next box: ButtonCount (1 to 3),
 // the buttons' captions and modal results (1, 2, 3 after construction),
-// IconType, Caption and Text. ShowModal builds a dialog from them, centred
-// on the parent window, and returns the modal result of the button
+// IconType, Caption and Text. ShowModal builds a dialog from them, a modal
+// dialog of the parent's window (transient for it, centred over it, fixed
+// in size, with no minimise or maximise button), and returns the modal result of the button
 // pressed; Escape or closing the box counts as the last button. Carriage
 // returns in Text (CR, or CR LF) break lines. The box is wide enough for
 // its caption in a bold face beside a title bar's buttons.

@@ -98,7 +98,8 @@ QPushButton* Bottone(QWidget* P, const QString& T, const QRect& R)
 
 void MostraInformazioni(QWidget* Parent)
 {
-    QDialog box(Parent);
+    QDialog box(Parent ? Parent->window() : nullptr, StileDialogo);
+    box.setModal(true);
     box.setWindowTitle(QStringLiteral("Informazioni su Velmar Fennick"));
     auto* picture = new QLabel(&box);
     picture->setPixmap(QPixmap::fromImage(DisegnaApertura()));
@@ -117,6 +118,7 @@ void MostraInformazioni(QWidget* Parent)
     layout->addWidget(picture, 0, Qt::AlignCenter);
     layout->addWidget(text);
     layout->addWidget(ok, 0, Qt::AlignCenter);
+    CentraSullaFinestra(&box);
     box.exec();
 }
 
@@ -206,9 +208,10 @@ void TPrima::CreaPagina0(QWidget* P)
     Titolo->SetAngolo(0);
     Titolo->SetStile(tsSollevato);
     Titolo->setFont(Tahoma(19, true));
-    Titolo->SetFontColor(QColor(0x1D, 0x3E, 0x7A));
+    Titolo->SetFontColor(Qt::black);
+    Titolo->SetAutoSize(false);
     Titolo->setText(QStringLiteral("Benvenuto in Velmar Fennick!"));
-    Titolo->move(16, 6);
+    Titolo->setGeometry(16, 8, 307, 23);
 
     Label1 = Etichetta(P, QString(), 56, 40); // its text names the output folder: MostraCartella
 }

@@ -132,6 +132,8 @@ void TPrima::CreaComponenti()
     Apri->SetTestoSolalettura(QStringLiteral("Apri in sola lettura"));
     Apri->SetTestoAiuto(QStringLiteral("&Aiuto"));
     Apri->SetShowPlacesBar(true);
+    // The one thing the program keeps between sessions.
+    Apri->SetMemoria(Testo(XdgConfigHome()) + QStringLiteral("/velmar-fennick/velmar-fennick.conf"));
 
     Messaggio = new TMessageDialog(this);
     Messaggio->SetModalResult(1, 1);
@@ -195,12 +197,25 @@ void TPrima::FormActivate()
     BarraOgg->setValue(4);
 }
 
+void TPrima::setVisible(bool Visible)
+{
+    // Placed before the window system makes the window: a window moved once
+    // it exists but before it is mapped learns its place from a window
+    // manager only while the manager is still framing it, and may take
+    // itself for being at 0,0 until it is first moved (menus, boxes and
+    // the drag then land off by the window's place).
+    if (Visible && !FPosta) {
+        FPosta = true;
+        CentraSulloSchermo(this);
+    }
+    QWidget::setVisible(Visible);
+}
+
 void TPrima::showEvent(QShowEvent* Event)
 {
     QWidget::showEvent(Event);
     if (!FMostrata && !Event->spontaneous()) {
         FMostrata = true;
-        CentraSulloSchermo(this);
         Avanti->setFocus();
         FormShow();
     }

@@ -57,13 +57,19 @@ struct TEncodeSettings;
 // the welcome page, the wizard is put on page 0 with its count text, and
 // the command line (the parameters without the program's name, as raw
 // bytes) is read into RigaComando and FileComando. The first show centres
-// the window on the screen that holds the pointer, puts the focus on
+// the window on the screen that holds the pointer (before the window
+// system makes it, so that the window knows its place under a window
+// manager from the start), puts the focus on
 // "Avanti" and runs FormShow: when the parameters joined with blanks name
 // an existing file (a path split at its blanks comes back whole), that
 // file opens on step 2; otherwise every parameter that names an existing
 // file does, in the order given (a file manager's %F passes each selected
 // file whole). Opened so, the program closes at the end of its run. The
 // first activation gives the start settings (quality 4, "44.100 Hz").
+//
+// The open dialog `Apri` opens in the folder confirmed in it last, kept in
+// $XDG_CONFIG_HOME/velmar-fennick/velmar-fennick.conf (the program's only
+// setting), else in the music folder, else at home.
 //
 // Moving: dragging the title bar or the banner moves the window (Finestra.h).
 //
@@ -90,8 +96,9 @@ struct TEncodeSettings;
 // listed in one box at the end of the run. The GUI thread never waits for
 // the audio work: the batch's events arrive as queued calls, in order.
 // The times read their captions alone at the start of each shown file. The
-// end of a run with files encoded to the end (neither skipped nor
-// cancelled) is told by a desktop notification (AvvisoFineCodifica).
+// end of a run with files encoded to the end (neither skipped nor cut off)
+// is told by a desktop notification that counts them and says whether the
+// run was cancelled (AvvisoFineCodifica).
 //
 // Closing: FormCloseQuery asks only while page 3 is shown (never after
 // ChiudiSenzaChiedere, which app/Segnali's signals call); every close
@@ -169,8 +176,9 @@ public:
     void StimaDisplayElapsedTime(double TheTime);
     void StimaDisplayEstTime(double TheTime);
     // The desktop notification "Codifica completata: N file in <the output
-    // folder>"; nothing when NumeroFile is 0.
-    void AvvisoFineCodifica(int NumeroFile);
+    // folder>", "Codifica annullata: ..." when the user cancelled the run;
+    // nothing when NumeroFile is 0.
+    void AvvisoFineCodifica(int NumeroFile, bool Annullata);
     // The file manager's command.
     void Aggiornoregistro();
     void PerformFileOpen();
@@ -181,6 +189,8 @@ public:
     // on a question): open boxes are closed first, then the window, a run
     // in progress cancelled as closing cancels it.
     void ChiudiSenzaChiedere();
+
+    void setVisible(bool Visible) override;
 
     // ---- state ----------------------------------------------------------------
     int Passo = 0;
@@ -294,6 +304,7 @@ private:
     std::vector<std::string> FParametri;
     TApriHook FApriHook;
     QString FCartellaProgramma;
+    bool FPosta = false;    // centred on the screen, before the first show
     bool FMostrata = false;
     bool FAttivata = false;
     bool FChiusa = false;

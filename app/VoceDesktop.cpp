@@ -56,7 +56,7 @@ QString RigaExec(const QString& Folder)
         else
             out += c;
     }
-    return QLatin1Char('"') + out + QStringLiteral("\" %f");
+    return QLatin1Char('"') + out + QStringLiteral("\" %F");
 }
 
 void AggiornaVoceDesktop(const QString& CartellaProgramma)

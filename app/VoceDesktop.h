@@ -17,7 +17,7 @@ bool Installato(const QString& Folder);
 
 // The Exec value of the desktop entry for a program in Folder (ending in
 // "/"): the quoted path of Folder + "fennick", escaped as desktop entries
-// require, then " %f".
+// require, then " %F": every file selected goes to one window.
 QString RigaExec(const QString& Folder);
 
 // Writes $XDG_DATA_HOME/applications/velmar-fennick-converti.desktop for

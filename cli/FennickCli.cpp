@@ -1,6 +1,7 @@
 #include "cli/FennickCli.h"
 
 #include "cli/StatusLine.h"
+#include "engine/Loudness.h"
 #include "engine/VelmarBatch.h"
 #include "platform/Motivi.h"
 #include "platform/XdgDirs.h"
@@ -12,6 +13,7 @@
 #include <atomic>
 #include <cctype>
 #include <filesystem>
+#include <map>
 #include <numeric>
 #include <ostream>
 #include <thread>
@@ -125,6 +127,22 @@ int64_t FileSize(const std::string& Path)
     return ec ? 0 : static_cast<int64_t>(size);
 }
 
+// The jobs grouped by their input's folder, in the order of their first
+// file; each group an album.
+std::vector<std::vector<size_t>> Albums(const std::vector<TJob>& Jobs)
+{
+    std::vector<std::vector<size_t>> albums;
+    std::map<std::string, size_t> where;
+    for (size_t i = 0; i < Jobs.size(); ++i) {
+        const std::string folder = std::filesystem::path(Jobs[i].Input).lexically_normal().parent_path().string();
+        const auto [it, added] = where.emplace(folder, albums.size());
+        if (added)
+            albums.emplace_back();
+        albums[it->second].push_back(i);
+    }
+    return albums;
+}
+
 } // namespace
 
 std::string UsageText()
@@ -177,6 +195,13 @@ std::string UsageText()
            "                    un tag qualsiasi, anche più volte  es. -c COMPOSER=Verdi\n"
            "  --nessun-tag      non riporta titolo, artista, album... dell'originale\n"
            "\n"
+           "Volume (ReplayGain 2.0, misurato durante la codifica):\n"
+           "  --nessun-replaygain\n"
+           "                    non scrive REPLAYGAIN_TRACK_GAIN e REPLAYGAIN_TRACK_PEAK\n"
+           "  --album-gain      i file di una stessa cartella sono un album: ognuno porta\n"
+           "                    anche REPLAYGAIN_ALBUM_GAIN e _PEAK  es. --album-gain -R Archivio\n"
+           "  --mantieni-data   ogni file prodotto prende la data di modifica del suo .wav\n"
+           "\n"
            "  --quiet           nessuna indicazione di avanzamento né riepilogo\n"
            "  -h, --help        mostra questo aiuto\n"
            "  --version         mostra la versione\n";
@@ -209,6 +234,12 @@ bool ParseOptions(const std::vector<std::string>& Args, TOptions& O, std::string
             O.CarryTags = false;
         } else if (a == "--verifica") {
             O.Verify = true;
+        } else if (a == "--nessun-replaygain") {
+            O.ReplayGain = false;
+        } else if (a == "--album-gain") {
+            O.AlbumGain = true;
+        } else if (a == "--mantieni-data") {
+            O.KeepDate = true;
         } else if (a == "-q" || a == "--quality") {
             if (!value(v))
                 return false;
@@ -302,6 +333,10 @@ bool ParseOptions(const std::vector<std::string>& Args, TOptions& O, std::string
         } else {
             O.Files.push_back(a);
         }
+    }
+    if (O.AlbumGain && !O.ReplayGain) {
+        Error = "--album-gain e --nessun-replaygain insieme";
+        return false;
     }
     if (!O.Help && !O.Version && O.Files.empty()) {
         Error = "nessun file da codificare";
@@ -421,6 +456,8 @@ int RunBatch(const TOptions& O, std::ostream& Out, std::ostream& Err, const std:
     settings.Downmix = O.Downmix;
     settings.Serial = O.Serial;
     settings.Tags = O.Tags;
+    settings.ReplayGain = O.ReplayGain;
+    settings.KeepDate = O.KeepDate;
     settings.OutSampleRate = O.Rate;
     settings.HighQualityResampling = O.HighQualityResampling;
     settings.CarryTags = O.CarryTags;
@@ -466,16 +503,29 @@ int RunBatch(const TOptions& O, std::ostream& Out, std::ostream& Err, const std:
         } attached{Interruption};
         if (Interruption)
             Interruption->Attach([&batch] { batch.StopAll(TStopMode::Discard); });
-        for (const TJob& j : jobs) {
+        const auto name = [&](const TJob& j) -> std::string {
             const bool stdinJob = j.Input == StandardInputName;
-            std::string name;
             if (stdinJob && toStdout)
-                name = StandardOutputName;
-            else if (!O.Names.empty())
-                name = NameFromPattern(O.Names, TagsFor(j.Input, settings), stdinJob ? "stdin" : j.Input);
-            else if (stdinJob)
-                name = StdinOutputName;
-            batch.Add(j.Input, j.Folder, name);
+                return StandardOutputName;
+            if (!O.Names.empty())
+                return NameFromPattern(O.Names, TagsFor(j.Input, settings), stdinJob ? "stdin" : j.Input);
+            return stdinJob ? StdinOutputName : "";
+        };
+        if (O.AlbumGain) {
+            // Album by album: its files measured together, then queued
+            // with their gains while the albums before them encode.
+            const auto stopped = [Interruption] { return Interruption && Interruption->Signal() != 0; };
+            for (const std::vector<size_t>& album : Albums(jobs)) {
+                std::vector<std::string> inputs;
+                for (size_t i : album)
+                    inputs.push_back(jobs[i].Input);
+                const std::vector<TStringList> gains = AlbumGains(inputs, O.Downmix, stopped);
+                for (size_t k = 0; k < album.size(); ++k)
+                    batch.Add(jobs[album[k]].Input, jobs[album[k]].Folder, name(jobs[album[k]]), gains[k]);
+            }
+        } else {
+            for (const TJob& j : jobs)
+                batch.Add(j.Input, j.Folder, name(j));
         }
         batch.Close();
         batch.Wait();

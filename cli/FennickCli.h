@@ -28,6 +28,9 @@ struct TOptions {
     bool SkipExisting = false;   // --salta-esistenti
     bool CarryTags = true;       // --nessun-tag: false
     bool Verify = false;         // --verifica
+    bool ReplayGain = true;      // --nessun-replaygain: false
+    bool AlbumGain = false;      // --album-gain: the files of a folder are an album
+    bool KeepDate = false;       // --mantieni-data
     bool Quiet = false;
     bool Help = false;
     bool Version = false;

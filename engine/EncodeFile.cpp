@@ -1,5 +1,6 @@
 #include "engine/EncodeFile.h"
 
+#include "engine/Loudness.h"
 #include "engine/OutputNames.h"
 #include "platform/TempFiles.h"
 #include "sources/VelmarConverters.h"
@@ -18,6 +19,7 @@
 #include <utility>
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace velmar {
@@ -119,6 +121,7 @@ std::vector<std::string> WarningsFor(const TSourceDescription& D, int64_t Handed
     if (D.Frames >= 0 && D.DeclaredFrames > held)
         w.push_back(TestoMotivo(TMotivo::Troncato, Secondi(held, D.SampleRate) + " dei " +
                                                        Secondi(D.DeclaredFrames, D.SampleRate) + " dichiarati"));
+    w.insert(w.end(), D.Warnings.begin(), D.Warnings.end());
     return w;
 }
 
@@ -219,12 +222,27 @@ TStringList CommentsFor(const TStringList& Tags, const TEncodeSettings& S)
     return lines;
 }
 
+bool HasTag(const TStringList& Tags, const std::string& Name)
+{
+    return std::any_of(Tags.begin(), Tags.end(), [&](const std::string& l) { return SameName(NameOf(l), Name); });
+}
+
+// The source's modification time on the part; it goes with the rename.
+void KeepDateOf(const std::string& Input, const std::string& Part)
+{
+    struct stat st {};
+    if (::stat(Input.c_str(), &st) != 0)
+        return;
+    const timespec times[2] = {{0, UTIME_OMIT}, st.st_mtim};
+    ::utimensat(AT_FDCWD, Part.c_str(), times, 0);
+}
+
 // A stopped part that must not carry the program's comment loses it; on
 // failure it keeps it (nothing else is lost).
-void Untag(TEncodeResult& R, const TStringList& Tags)
+void Untag(TEncodeResult& R, const std::string& Comment)
 {
     std::shared_ptr<TTemporaryHold> hold;
-    if (ReplaceVorbisComments(R.Part, Tags, &hold)) {
+    if (RemoveVorbisComment(R.Part, "COMMENT=" + Comment, &hold)) {
         R.PartHold = std::move(hold);
         R.Tagged = false;
     }
@@ -252,9 +270,19 @@ TEncodeResult EncodeToPart(const std::string& Input, const std::string& Output, 
             r.Outcome = TEncodeOutcome::Skipped;
             return r;
         }
+        std::unique_ptr<TLoudnessTap> tap; // outlives the run that feeds it
         TEncodeRun run(Input, Output, Settings);
         const TSourceDescription description = run.Source->Description();
-        const TStringList tags = MergedTags(description.Tags, Settings);
+        TEncodeSettings settings = Settings;
+        // The standard output cannot be written again: its header carries no placeholders.
+        if (Settings.ReplayGain && !HasTag(Settings.Tags, "REPLAYGAIN_TRACK_GAIN") && !toStdout) {
+            // Measured as it is encoded; the header's placeholders take the values at the end.
+            tap = std::make_unique<TLoudnessTap>(Settings.Downmix ? 1 : description.Channels, Settings.OutSampleRate);
+            run.Vorbis->SetTap(tap.get());
+            const TStringList placeholders = TLoudnessTap::Placeholders();
+            settings.Tags.insert(settings.Tags.end(), placeholders.begin(), placeholders.end());
+        }
+        const TStringList tags = MergedTags(description.Tags, settings);
         run.Vorbis->SetComments(CommentsFor(tags, Settings));
         run.Vorbis->SetSerial(Settings.Serial >= 0 ? static_cast<int32_t>(uint32_t(Settings.Serial))
                                                    : SerialFor(Output));
@@ -297,7 +325,9 @@ TEncodeResult EncodeToPart(const std::string& Input, const std::string& Output, 
             r.Warnings = WarningsFor(description, run.Source->Position() / frameBytes);
         r.Tagged = !Settings.Comment.empty();
         if (stop == TStopMode::KeepUntagged && r.Tagged)
-            Untag(r, tags);
+            Untag(r, Settings.Comment);
+        if (Settings.KeepDate)
+            KeepDateOf(Input, r.Part);
         if (Settings.Verify)
             VerificaOgg(r.Part, Settings.Downmix ? 1 : description.Channels, run.Vorbis->FramesFed());
         return r;

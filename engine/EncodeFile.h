@@ -40,6 +40,12 @@ struct TEncodeSettings {
     TStringList Tags;
     bool SkipUpToDate = false;         // an output not older than its input is kept (Skipped)
     bool Verify = false;               // the finished stream is decoded whole and checked before it takes its name
+    // REPLAYGAIN_TRACK_GAIN and _PEAK of what is encoded, measured while it
+    // is encoded (engine/Loudness) and written over placeholders in the
+    // header at the end, unless Tags carry them already (an album's,
+    // measured together beforehand).
+    bool ReplayGain = true;
+    bool KeepDate = false;             // the output takes the source's modification time
 };
 
 // How a run is asked to end before its input does.

@@ -22,7 +22,8 @@ TVelmarBatch::~TVelmarBatch()
         t.join();
 }
 
-size_t TVelmarBatch::Add(const std::string& Input, const std::string& Folder, const std::string& Name)
+size_t TVelmarBatch::Add(const std::string& Input, const std::string& Folder, const std::string& Name,
+                         const TStringList& Tags)
 {
     std::string renamed;
     const std::string output = FNames.Claim(Input, Folder, &renamed, Name);
@@ -33,6 +34,7 @@ size_t TVelmarBatch::Add(const std::string& Input, const std::string& Folder, co
     item.Input = Input;
     item.Output = output;
     item.Renamed = renamed;
+    item.Tags = Tags;
     if (FStopAll != TStopMode::None)
         item.Control.Stop(FStopAll);
     FWake.notify_all();
@@ -91,6 +93,7 @@ void TVelmarBatch::Work()
         TEncodeSettings settings = FSettings;
         if (settings.Serial >= 0)
             settings.Serial = (FSettings.Serial + int64_t(index)) & 0xFFFFFFFF;
+        settings.Tags.insert(settings.Tags.end(), item->Tags.begin(), item->Tags.end());
         TEncodeResult r = EncodeToPart(item->Input, item->Output, settings, &item->Control, [&](int Percent) {
             if (FEvents.OnProgress)
                 FEvents.OnProgress(index, Percent);

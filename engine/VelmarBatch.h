@@ -52,7 +52,9 @@ public:
     // the calls). Name: the output's path under Folder (from a naming
     // pattern); empty: Input's name with ".ogg". Refused (std::logic_error)
     // after Close. With Settings.Serial N, item I's stream gets N + I.
-    size_t Add(const std::string& Input, const std::string& Folder, const std::string& Name = {});
+    // Tags: this item's own, after the settings' (an album's gains).
+    size_t Add(const std::string& Input, const std::string& Folder, const std::string& Name = {},
+               const TStringList& Tags = {});
     // The output an item will be written to.
     std::string Output(size_t Index) const;
     // Ends one item: a running one as Mode says, a waiting one before it
@@ -67,6 +69,7 @@ public:
 private:
     struct TItem {
         std::string Input, Output, Renamed;
+        TStringList Tags;
         TEncodeControl Control;
     };
     void Work();

@@ -57,9 +57,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size)
         stream.SetPosition(0);
         velmar::TVelmarWaveConverter converter;
         converter.LoadWave(stream);
-        converter.TargetFormat.Format.wFormatTag = velmar::WAVE_FORMAT_PCM;
+        // The reader's samples: the codec's own format.
         if (velmar::acmFormatSuggest(nullptr, &converter.SourceFormat.Format, &converter.TargetFormat.Format,
-                                     sizeof converter.TargetFormat, velmar::ACM_FORMATSUGGESTF_WFORMATTAG) != 0)
+                                     sizeof converter.TargetFormat, 0) != 0)
             return 0;
         const bool converted = converter.Convert() == 0;
         // Piecewise and whole conversion agree, in the result and in every byte.

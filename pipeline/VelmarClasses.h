@@ -67,6 +67,10 @@ public:
     // so far. Readable from any thread.
     int64_t Size() const { return FSize.load(std::memory_order_relaxed); }
     int64_t Position() const { return FPosition.load(std::memory_order_relaxed); }
+    // False while Size is only an estimate (a coded length that only
+    // decoding tells), which nothing may hold the input to; once the input
+    // has ended, its Size is what it handed out and exact.
+    bool SizeExact() const { return FSizeExact.load(std::memory_order_relaxed); }
     bool Busy() const { return FBusy.load(); }
 
 protected:
@@ -75,6 +79,7 @@ protected:
 
     std::atomic<int64_t> FPosition{0};
     std::atomic<int64_t> FSize{-1};
+    std::atomic<bool> FSizeExact{true};
     std::atomic<bool> FBusy{false};
     int BufStart = 1; // 1-based index of the next byte of the block to hand out
     int BufEnd = 0;   // valid bytes in the block; BufStart > BufEnd: used up

@@ -178,6 +178,27 @@ WAVEFORMATEX Pcm16For(const TSource& s)
     return w;
 }
 
+WAVEFORMATEX Float32For(const TSource& s)
+{
+    WAVEFORMATEX w = Pcm16For(s);
+    w.wFormatTag = kTagFloat;
+    w.nBlockAlign = static_cast<uint16_t>(4 * s.Channels);
+    w.nAvgBytesPerSec = s.Rate * w.nBlockAlign;
+    w.wBitsPerSample = 32;
+    return w;
+}
+
+WAVEFORMATEX DecodedFor(const TSource& s)
+{
+    return s.Codec == TCodec::Mp3 ? Float32For(s) : Pcm16For(s);
+}
+
+bool DestinationFits(const TSource& s, const WAVEFORMATEX& Dst)
+{
+    const WAVEFORMATEX pcm = Pcm16For(s), decoded = DecodedFor(s);
+    return std::memcmp(&Dst, &pcm, 16) == 0 || std::memcmp(&Dst, &decoded, 16) == 0;
+}
+
 uint64_t PartialFrames(const TSource& s, uint64_t Rem)
 {
     const uint64_t ch = s.Channels;

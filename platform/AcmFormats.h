@@ -38,6 +38,15 @@ bool Describe(const WAVEFORMATEX* p, TSource& s);
 
 // 16-bit PCM of the source's channels and rate.
 WAVEFORMATEX Pcm16For(const TSource& s);
+// 32-bit IEEE float (full scale 1.0) of the source's channels and rate.
+WAVEFORMATEX Float32For(const TSource& s);
+// What the source decodes to when nothing else is asked: float for MPEG
+// layer 3, whose decoder works in float (rounding to 16 bits would clip its
+// peaks above full scale), 16-bit PCM for the codecs that are 16-bit by
+// nature.
+WAVEFORMATEX DecodedFor(const TSource& s);
+// A destination the source converts to: 16-bit PCM, or DecodedFor.
+bool DestinationFits(const TSource& s, const WAVEFORMATEX& Dst);
 
 // Frames that a trailing block of Rem bytes holds (decodable without the rest).
 uint64_t PartialFrames(const TSource& s, uint64_t Rem);

@@ -3,6 +3,7 @@
 #include <mpg123.h>
 
 #include <algorithm>
+#include <cstring>
 #include <vector>
 
 namespace velmar::acm {
@@ -18,6 +19,7 @@ struct Mpg123Deleter {
 struct TMpegDecoder::TState {
     std::unique_ptr<mpg123_handle, Mpg123Deleter> Handle;
     std::vector<float> Scratch;
+    std::vector<uint8_t> Slice; // source bytes taken, not yet a whole slice for the decoder
     uint64_t Fed = 0;     // source bytes handed to the decoder
     uint64_t Decoded = 0; // frames it gave
 };
@@ -27,7 +29,11 @@ TMpegDecoder::~TMpegDecoder() = default;
 
 namespace {
 
-constexpr uint32_t kMp3Feed = 4096;           // source bytes handed over at a time
+// Source bytes handed to the decoder at a time, at fixed offsets of the
+// stream: libmpg123 resynchronises on corrupt data by what it has been fed
+// so far, so feeding it as the caller's buffers come would make the audio
+// of a damaged file depend on how the caller cuts it.
+constexpr size_t kMp3Feed = 4096;
 constexpr uint64_t kMp3ScratchFrames = 4608;  // four MPEG-1 frames
 
 MMRESULT StartMp3(std::unique_ptr<TMpegDecoder::TState>& State, const TSource& S)
@@ -68,7 +74,7 @@ bool Mp3FormatAgrees(mpg123_handle* Mh, const TSource& S)
 
 } // namespace
 
-MMRESULT TMpegDecoder::Convert(const TSource& Source, ACMSTREAMHEADER& h, uint32_t Flags)
+MMRESULT TMpegDecoder::Convert(const TSource& Source, bool Float, ACMSTREAMHEADER& h, uint32_t Flags)
 {
     h.cbSrcLengthUsed = 0;
     h.cbDstLengthUsed = 0;
@@ -81,7 +87,8 @@ MMRESULT TMpegDecoder::Convert(const TSource& Source, ACMSTREAMHEADER& h, uint32
     TState& m = *FState;
     mpg123_handle* mh = m.Handle.get();
     const uint64_t ch = Source.Channels;
-    const uint64_t room = h.cbDstLength / (2 * ch);
+    const uint64_t frameBytes = ch * (Float ? sizeof(float) : 2);
+    const uint64_t room = h.cbDstLength / frameBytes;
     uint64_t used = 0;
     uint64_t frames = 0;
     while (frames < room) {
@@ -89,7 +96,10 @@ MMRESULT TMpegDecoder::Convert(const TSource& Source, ACMSTREAMHEADER& h, uint32
         size_t bytes = 0;
         const int r = mpg123_read(mh, m.Scratch.data(), want * ch * sizeof(float), &bytes);
         const uint64_t got = bytes / (ch * sizeof(float));
-        FloatsTo16(m.Scratch.data(), h.pbDst + frames * 2 * ch, got * ch);
+        if (Float)
+            std::memcpy(h.pbDst + frames * frameBytes, m.Scratch.data(), got * frameBytes);
+        else
+            FloatsTo16(m.Scratch.data(), h.pbDst + frames * frameBytes, got * ch);
         frames += got;
         if (r == MPG123_OK)
             continue;
@@ -102,20 +112,25 @@ MMRESULT TMpegDecoder::Convert(const TSource& Source, ACMSTREAMHEADER& h, uint32
             break;
         if (r != MPG123_NEED_MORE)
             return ACMERR_NOTPOSSIBLE;
-        if (used == h.cbSrcLength)
-            break;
-        const uint32_t n = std::min<uint32_t>(kMp3Feed, h.cbSrcLength - static_cast<uint32_t>(used));
-        if (mpg123_feed(mh, h.pbSrc + used, n) != MPG123_OK)
-            return ACMERR_NOTPOSSIBLE;
+        const size_t n = std::min<size_t>(kMp3Feed - m.Slice.size(), h.cbSrcLength - used);
+        m.Slice.insert(m.Slice.end(), h.pbSrc + used, h.pbSrc + used + n);
         used += n;
+        // The last slice may be short: it goes once the stream's end is given.
+        const bool last = (Flags & ACM_STREAMCONVERTF_END) && used == h.cbSrcLength;
+        if (m.Slice.empty() || (m.Slice.size() < kMp3Feed && !last))
+            break;
+        if (mpg123_feed(mh, m.Slice.data(), m.Slice.size()) != MPG123_OK)
+            return ACMERR_NOTPOSSIBLE;
+        m.Fed += m.Slice.size();
+        m.Slice.clear();
     }
-    m.Fed += used;
     m.Decoded += frames;
     // A stream that ends without one decodable frame is not MPEG audio.
-    if ((Flags & ACM_STREAMCONVERTF_END) && used == h.cbSrcLength && m.Decoded == 0 && m.Fed > 0)
+    if ((Flags & ACM_STREAMCONVERTF_END) && used == h.cbSrcLength && m.Slice.empty() && m.Decoded == 0 &&
+        m.Fed > 0)
         return ACMERR_NOTPOSSIBLE;
     h.cbSrcLengthUsed = static_cast<uint32_t>(used);
-    h.cbDstLengthUsed = static_cast<uint32_t>(frames * 2 * ch);
+    h.cbDstLengthUsed = static_cast<uint32_t>(frames * frameBytes);
     return MMSYSERR_NOERROR;
 }
 

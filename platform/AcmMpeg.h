@@ -22,8 +22,10 @@ public:
     // acmStreamConvert for an MPEG stream of Source's format: decodes until
     // the destination is full or the decoder wants more than the source
     // holds; source bytes are handed over only when the decoder asks, so
-    // what is left unused is what the caller feeds again.
-    MMRESULT Convert(const TSource& Source, ACMSTREAMHEADER& h, uint32_t Flags);
+    // what is left unused is what the caller feeds again. Float: the
+    // destination takes libmpg123's floats as they are, beyond full scale
+    // too; otherwise 16-bit PCM, rounded and clipped.
+    MMRESULT Convert(const TSource& Source, bool Float, ACMSTREAMHEADER& h, uint32_t Flags);
 
     struct TState; // the decoding stream, from its start to the next
 

@@ -51,6 +51,7 @@ const TRiga Tabella[] = {
     {TMotivo::AmpiezzaNonSupportata, "ampiezza dei campioni non supportata: %s bit"},
     {TMotivo::EstensibileDanneggiato, "intestazione WAVE_FORMAT_EXTENSIBLE danneggiata o sconosciuta"},
     {TMotivo::Troncato, "è troncato: %s"},
+    {TMotivo::OltreDichiarato, "ha dati audio oltre la lunghezza dichiarata: letto fino alla fine del file, %s"},
     {TMotivo::SenzaWav, "non contiene file .wav, .flac, .aif, .aiff o .aifc"},
     {TMotivo::LibreriaMancante, "manca la libreria %s"},
     {TMotivo::CodificatoreRifiuta, "il codificatore Vorbis non accetta %s"},

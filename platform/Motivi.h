@@ -49,6 +49,7 @@ enum class TMotivo {
     // Warnings about a file that was encoded: they follow its quoted name
     // ("\"x.wav\" è troncato: ...").
     Troncato,              // Dettaglio: "5,0 s dei 20,0 s dichiarati"
+    OltreDichiarato,       // Dettaglio: "7452,3 s invece dei 10,2 s dichiarati"
     SenzaWav,              // a folder with no audio file in it
     // Encoding and checking.
     LibreriaMancante,      // Dettaglio: the library's file name

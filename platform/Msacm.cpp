@@ -25,6 +25,7 @@ struct HACMSTREAM__ {
         uint32_t DstLength;
     };
     acm::TSource Source;
+    bool Float = false;        // the destination is 32-bit float (MPEG only)
     std::vector<Prepared> Headers;
     acm::TMpegDecoder Mpeg;    // MPEG layer 3
     acm::TSndfileDecoder Snd;  // every other codec
@@ -110,7 +111,11 @@ MMRESULT acmFormatSuggest(HACMDRIVER had, const WAVEFORMATEX* pwfxSrc, WAVEFORMA
             return ACMERR_NOTPOSSIBLE;
         WAVEFORMATEX want{};
         std::memcpy(&want, pwfxDst, 16);
-        const WAVEFORMATEX pcm = Pcm16For(s);
+        // A fixed tag picks 16-bit PCM or the codec's own float; otherwise
+        // the codec's own format.
+        WAVEFORMATEX pcm = DecodedFor(s);
+        if ((fdwSuggest & ACM_FORMATSUGGESTF_WFORMATTAG) && want.wFormatTag == kTagPcm)
+            pcm = Pcm16For(s);
         if (((fdwSuggest & ACM_FORMATSUGGESTF_WFORMATTAG) && want.wFormatTag != pcm.wFormatTag) ||
             ((fdwSuggest & ACM_FORMATSUGGESTF_NCHANNELS) && want.nChannels != pcm.nChannels) ||
             ((fdwSuggest & ACM_FORMATSUGGESTF_NSAMPLESPERSEC) && want.nSamplesPerSec != pcm.nSamplesPerSec) ||
@@ -142,9 +147,9 @@ MMRESULT acmStreamOpen(HACMSTREAM* phas, HACMDRIVER had, const WAVEFORMATEX* pwf
             return ACMERR_NOTPOSSIBLE;
         WAVEFORMATEX dst{};
         std::memcpy(&dst, pwfxDst, 16);
-        const WAVEFORMATEX pcm = Pcm16For(stream->Source);
-        if (std::memcmp(&dst, &pcm, 16) != 0)
+        if (!DestinationFits(stream->Source, dst))
             return ACMERR_NOTPOSSIBLE;
+        stream->Float = dst.wFormatTag == kTagFloat;
         if (query)
             return MMSYSERR_NOERROR;
         std::lock_guard<std::mutex> lock(RegistryMutex());
@@ -167,8 +172,9 @@ MMRESULT acmStreamSize(HACMSTREAM has, uint32_t cbInput, uint32_t* pdwOutputByte
             return MMSYSERR_INVALFLAG;
         if (!pdwOutputBytes)
             return MMSYSERR_INVALPARAM;
-        const uint64_t bytes = FramesFor(s->Source, cbInput) * s->Source.Channels * 2;
-        if (bytes > BoundFor(s->Source, cbInput) || bytes > UINT32_MAX)
+        const uint64_t frames = FramesFor(s->Source, cbInput);
+        const uint64_t bytes = frames * s->Source.Channels * (s->Float ? 4 : 2);
+        if (frames * s->Source.Channels * 2 > BoundFor(s->Source, cbInput) || bytes > UINT32_MAX)
             return ACMERR_NOTPOSSIBLE;
         *pdwOutputBytes = static_cast<uint32_t>(bytes);
         return MMSYSERR_NOERROR;
@@ -210,7 +216,7 @@ MMRESULT acmStreamConvert(HACMSTREAM has, ACMSTREAMHEADER* pash, uint32_t fdwCon
             pash->cbDstLength > p->DstLength)
             return MMSYSERR_INVALPARAM;
         pash->fdwStatus &= ~ACMSTREAMHEADER_STATUSF_DONE;
-        const MMRESULT r = s->Source.Codec == acm::TCodec::Mp3 ? s->Mpeg.Convert(s->Source, *pash, fdwConvert)
+        const MMRESULT r = s->Source.Codec == acm::TCodec::Mp3 ? s->Mpeg.Convert(s->Source, s->Float, *pash, fdwConvert)
                                                                : s->Snd.Convert(s->Source, *pash, fdwConvert);
         pash->fdwStatus |= ACMSTREAMHEADER_STATUSF_DONE;
         return r;

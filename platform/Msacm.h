@@ -2,8 +2,10 @@
 // decoding path uses.
 //
 // Coded WAVE data (described by a WAVEFORMATEX with its extra bytes) is
-// decoded to 16-bit PCM of the same channels and rate, as a stream: one
-// handle converts buffer after buffer. Decoded: PCM (8/16/24/32 bits), IEEE
+// decoded to samples of the same channels and rate, as a stream: one handle
+// converts buffer after buffer. 16-bit PCM for every codec; MPEG layer 3
+// also to 32-bit IEEE float at full scale 1.0, its decoder's own samples,
+// unrounded and unclipped. Decoded: PCM (8/16/24/32 bits), IEEE
 // float, WAVE_FORMAT_EXTENSIBLE with a PCM/float/µ-law/A-law subformat,
 // µ-law, A-law, IMA ADPCM, MS ADPCM and GSM 6.10 on libsndfile, MPEG layer 3
 // on libmpg123.
@@ -118,21 +120,24 @@ enum : MMRESULT {
 MMRESULT acmMetrics(HACMOBJ hao, uint32_t uMetric, void* pMetric);
 
 // Fills pwfxDst (cbwfxDst >= 16 bytes; cbSize is written when it is >= 18)
-// with 16-bit PCM of the source's channels and rate. ACMERR_NOTPOSSIBLE when
-// the source cannot be decoded or a fixed field (per the flags) of pwfxDst
-// asks for something else than that.
+// with what the source decodes to, of its channels and rate: 32-bit IEEE
+// float for MPEG layer 3, 16-bit PCM for the others; with
+// ACM_FORMATSUGGESTF_WFORMATTAG and a PCM tag in pwfxDst, 16-bit PCM for
+// every codec. ACMERR_NOTPOSSIBLE when the source cannot be decoded or a
+// fixed field (per the flags) of pwfxDst asks for something else.
 MMRESULT acmFormatSuggest(HACMDRIVER had, const WAVEFORMATEX* pwfxSrc, WAVEFORMATEX* pwfxDst,
                           uint32_t cbwfxDst, uint32_t fdwSuggest);
 
-// Opens a conversion from pwfxSrc to pwfxDst, which must be the format
-// acmFormatSuggest gives. Both structures are copied. With
+// Opens a conversion from pwfxSrc to pwfxDst, which must be a format
+// acmFormatSuggest gives for it (16-bit PCM, or float for MPEG layer 3).
+// Both structures are copied. With
 // ACM_STREAMOPENF_QUERY only checks, and phas may be null.
 MMRESULT acmStreamOpen(HACMSTREAM* phas, HACMDRIVER had, const WAVEFORMATEX* pwfxSrc,
                        const WAVEFORMATEX* pwfxDst, WAVEFILTER* pwfltr, uintptr_t dwCallback,
                        uintptr_t dwInstance, uint32_t fdwOpen);
 
-// ACM_STREAMSIZEF_SOURCE: an upper bound of the PCM bytes cbInput coded bytes
-// give (MPEG layer 3: the frames that start in them). ACMERR_NOTPOSSIBLE when that exceeds the codec's ratio bound or
+// ACM_STREAMSIZEF_SOURCE: an upper bound of the destination bytes cbInput
+// coded bytes give (MPEG layer 3: the frames that start in them). ACMERR_NOTPOSSIBLE when that exceeds the codec's ratio bound or
 // 32 bits.
 MMRESULT acmStreamSize(HACMSTREAM has, uint32_t cbInput, uint32_t* pdwOutputBytes, uint32_t fdwSize);
 
@@ -153,8 +158,9 @@ MMRESULT acmStreamPrepareHeader(HACMSTREAM has, ACMSTREAMHEADER* pash, uint32_t 
 // GSM 6.10 and MPEG layer 3 keep their decoder's state between calls, from
 // START (or the first call) to the close. MPEG takes source bytes only as
 // the decoder needs them (a frame cut by the end of a buffer is finished by
-// the next call); after END, call again with what is left (or nothing)
-// until no bytes come out.
+// the next call) and decodes them in slices at fixed offsets of the stream,
+// so even a corrupt stream decodes alike however its buffers are cut; after
+// END, call again with what is left (or nothing) until no bytes come out.
 // ACMERR_NOTPOSSIBLE: corrupt data (ADPCM block headers are checked first),
 // an MPEG stream of another rate or channel count than the format's, or one
 // that reaches END without a single decodable frame; a GSM stream past

@@ -1,5 +1,6 @@
 #include "sources/VelmarConverters.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 
@@ -78,6 +79,27 @@ int ConvertFrames(const uint8_t* In, uint8_t* Out, int InBytes, int32_t& Accumul
     return Kernel<0>(In, Out, InBytes, Accumulator, OutRate, InRate, FrameBytes);
 }
 
+int64_t ConvertedFrames(int64_t InFrames, int InRate, int OutRate, bool HighQuality)
+{
+    if (InFrames <= 0 || InRate <= 0 || OutRate <= 0 || InRate == OutRate)
+        return std::max<int64_t>(InFrames, 0);
+    // 128 bits: a size from a file times a rate must not overflow.
+    using Wide = unsigned __int128;
+    const Wide n = Wide(InFrames), in = Wide(InRate), out = Wide(OutRate);
+    Wide frames;
+    if (HighQuality)
+        frames = (2 * n * out + in) / (2 * in); // rounded to nearest
+    else if (InRate == 2 * int64_t(OutRate))
+        frames = n / 2;
+    else if (OutRate == 2 * int64_t(InRate))
+        frames = 2 * n;
+    else if (OutRate > InRate)
+        frames = (n * out + in - 1) / in; // every input frame written until the output catches up
+    else
+        frames = 1 + (n - 1) * out / in; // the first frame kept, then one per In / Out
+    return static_cast<int64_t>(std::min<Wide>(frames, Wide(INT64_MAX)));
+}
+
 int RateChunkSize(int InRate, int OutRate, int FrameBytes, int Room)
 {
     if (InRate <= 0 || OutRate <= 0 || FrameBytes <= 0 || Room <= 0)
@@ -116,11 +138,11 @@ VelmarException TVelmarRateConverter::Refusal() const
                                std::to_string(FOutSampleRate) + " Hz");
 }
 
-void TVelmarRateConverter::StartHighQuality()
+void TVelmarRateConverter::StartHighQuality(TSampleFormat In)
 {
     soxr_error_t error = nullptr;
-    const soxr_datatype_t type = FFormat == TSampleFormat::Float32 ? SOXR_FLOAT32_I : SOXR_INT16_I;
-    soxr_io_spec_t io = soxr_io_spec(type, type);
+    // Always float out: the filter's overshoot above full scale stays.
+    soxr_io_spec_t io = soxr_io_spec(In == TSampleFormat::Float32 ? SOXR_FLOAT32_I : SOXR_INT16_I, SOXR_FLOAT32_I);
     io.flags |= SOXR_NO_DITHER;
     const soxr_quality_spec_t quality = soxr_quality_spec(SOXR_VHQ, 0);
     const soxr_runtime_spec_t runtime = soxr_runtime_spec(1);
@@ -146,7 +168,11 @@ TSampleFormat TVelmarRateConverter::GetSampleFormat()
 {
     if (FBusy)
         return FFormat;
-    return FInput ? FInput->GetSampleFormat() : TSampleFormat::Int16;
+    if (!FInput)
+        return TSampleFormat::Int16;
+    if (FAltaQualita && FInput->GetSampleRate() != FOutSampleRate)
+        return TSampleFormat::Float32;
+    return FInput->GetSampleFormat();
 }
 
 void TVelmarRateConverter::BeginRead()
@@ -156,36 +182,49 @@ void TVelmarRateConverter::BeginRead()
     FInput->BeginRead();
     FInRate = FInput->GetSampleRate();
     FChannels = FInput->GetChannels();
-    FFormat = FInput->GetSampleFormat();
-    const bool fits = FChannels > 0 && FChannels <= BlockSize;
-    FFrameBytes = fits ? FChannels * (FFormat == TSampleFormat::Float32 ? 4 : 2) : 0;
-    FChunkSize = RateChunkSize(FInRate, FOutSampleRate, FFrameBytes, BlockSize);
+    const TSampleFormat in = FInput->GetSampleFormat();
+    const bool soxr = FAltaQualita && FInRate != FOutSampleRate;
+    const TSampleFormat out = soxr ? TSampleFormat::Float32 : in;
+    const bool fits = FChannels > 0 && FChannels <= BlockSize / 4;
+    FInFrameBytes = fits ? FChannels * (in == TSampleFormat::Float32 ? 4 : 2) : 0;
+    FOutFrameBytes = fits ? FChannels * (out == TSampleFormat::Float32 ? 4 : 2) : 0;
+    // libsoxr takes what part of a block it can, so only the kernel needs
+    // the block kept within the output's room.
+    FChunkSize = soxr ? RateChunkSize(FInRate, FInRate, FInFrameBytes, BlockSize)
+                      : RateChunkSize(FInRate, FOutSampleRate, FInFrameBytes, BlockSize);
     if (FChunkSize <= 0) {
         FInput->CancelRead();
         throw Refusal();
     }
+    FSoxr.reset();
+    if (soxr)
+        StartHighQuality(in);
+    FFormat = out;
     FBusy = true;
     FPosition = 0;
     BufStart = 1;
     BufEnd = 0;
     FInputEnded = false;
-    FRatio = static_cast<float>(double(FOutSampleRate) / double(FInRate));
     FInSize = -2;
     ScaleSize();
     FAccumulator = -1;
-    FSoxr.reset();
-    if (FAltaQualita && FInRate != FOutSampleRate)
-        StartHighQuality();
 }
 
-// Size is the input's, scaled by the ratio; -1 while the input's is not known.
+// Size is what the input's gives by the converter's own rule; -1 while the
+// input's is not known, and exact as far as the input's is.
 void TVelmarRateConverter::ScaleSize()
 {
     const int64_t inSize = FInput->Size();
+    FSizeExact = FInput->SizeExact();
     if (inSize == FInSize)
         return;
     FInSize = inSize;
-    FSize = inSize < 0 ? -1 : static_cast<int64_t>(std::nearbyint(double(inSize) * double(FRatio)));
+    if (inSize < 0) {
+        FSize = -1;
+        return;
+    }
+    const int64_t frames = ConvertedFrames(inSize / FInFrameBytes, FInRate, FOutSampleRate, FSoxr != nullptr);
+    FSize = std::min(frames, INT64_MAX / FOutFrameBytes) * FOutFrameBytes; // an untrusted size times a ratio
 }
 
 void TVelmarRateConverter::EndRead()
@@ -224,13 +263,13 @@ int TVelmarRateConverter::Refill()
     const int total = GatherInput();
     if (total == 0)
         return -1;
-    return ConvertFrames(FInBuf.data(), FOutBuf.data(), total, FAccumulator, FOutSampleRate, FInRate, FFrameBytes);
+    return ConvertFrames(FInBuf.data(), FOutBuf.data(), total, FAccumulator, FOutSampleRate, FInRate, FInFrameBytes);
 }
 
 int TVelmarRateConverter::RefillHighQuality()
 {
-    const int frameBytes = FFrameBytes;
-    const size_t room = BlockSize / frameBytes;
+    const int inFrame = FInFrameBytes, outFrame = FOutFrameBytes;
+    const size_t room = BlockSize / outFrame;
     while (!FDrained) {
         if (FInUsed == FInHeld && !FInputEnded) {
             FInHeld = GatherInput();
@@ -239,9 +278,9 @@ int TVelmarRateConverter::RefillHighQuality()
         size_t taken = 0, made = 0;
         soxr_error_t error;
         if (FInUsed < FInHeld) {
-            const size_t frames = static_cast<size_t>((FInHeld - FInUsed) / frameBytes);
+            const size_t frames = static_cast<size_t>((FInHeld - FInUsed) / inFrame);
             error = soxr_process(FSoxr.get(), FInBuf.data() + FInUsed, frames, &taken, FOutBuf.data(), room, &made);
-            FInUsed = frames == 0 ? FInHeld : FInUsed + static_cast<int>(taken) * frameBytes;
+            FInUsed = frames == 0 ? FInHeld : FInUsed + static_cast<int>(taken) * inFrame;
         } else {
             // The input has ended: the filter's tail follows.
             error = soxr_process(FSoxr.get(), nullptr, 0, nullptr, FOutBuf.data(), room, &made);
@@ -250,7 +289,7 @@ int TVelmarRateConverter::RefillHighQuality()
         if (error)
             throw Refusal();
         if (made > 0)
-            return static_cast<int>(made) * frameBytes;
+            return static_cast<int>(made) * outFrame;
     }
     return -1;
 }
@@ -264,6 +303,7 @@ int TVelmarRateConverter::ReadData(void* Buffer, int BufferSize)
         const int produced = Refill();
         if (produced < 0) {
             BufEnd = 0; // nothing stale is handed out by a later call
+            ScaleSize(); // an estimated input's Size is now what it handed out
             return 0;
         }
         BufEnd = produced;

@@ -24,6 +24,13 @@ int ConvertStereo16(const uint8_t* In, uint8_t* Out, int InBytes, int32_t& Accum
 int ConvertFrames(const uint8_t* In, uint8_t* Out, int InBytes, int32_t& Accumulator, int OutRate, int InRate,
                   int FrameBytes);
 
+// The frames the converter hands out for InFrames frames of input: the
+// same count at equal rates; with HighQuality libsoxr's, the scaled count
+// rounded to nearest; otherwise the kernels' (half rounded down when
+// halving, twice when doubling, ceil(n x Out / In) going up, and
+// 1 + floor((n - 1) x Out / In) going down, the first frame being kept).
+int64_t ConvertedFrames(int64_t InFrames, int InRate, int OutRate, bool HighQuality);
+
 // The bytes the converter asks of its input per block: whole frames, as many
 // as keep the block's output within Room bytes (ceil(frames x OutRate /
 // InRate) x FrameBytes <= Room; the whole Room when the rate does not go
@@ -34,15 +41,15 @@ int RateChunkSize(int InRate, int OutRate, int FrameBytes, int Room);
 // An input that pulls PCM from Input and hands it out at OutSampleRate, in
 // the input's sample form: 16-bit integers, or 32-bit floats carried
 // unchanged (values beyond full scale are kept). Whole frames are kept,
-// dropped or repeated; Size and Position are the input's scaled by the rate
-// ratio, so progress follows the input (Size follows the input's when that
-// changes during the read).
+// dropped or repeated. Size is ConvertedFrames of the input's, exact when
+// the input's is (it follows the input's when that changes during the
+// read); Position is the input's scaled to it, so progress follows the input.
 //
 // With AltaQualita the samples are resampled by libsoxr at its very high
-// quality instead (band-limited, no aliasing; in float for float input); the
-// contract stays the same, the filter's delay is compensated and the tail
-// drained at the input's end, so the output has round(input frames x out /
-// in) frames. Equal rates copy the samples unchanged in both modes.
+// quality instead (band-limited, no aliasing), and handed out as 32-bit
+// float whatever the input's form, so nothing the filter makes beyond full
+// scale is clipped; the filter's delay is compensated and the tail drained
+// at the input's end. Equal rates copy the samples unchanged in both modes.
 //
 // Lifecycle: BeginRead opens the input and fixes the ratio and the sample
 // form; ReadData until it returns 0; EndRead closes the input. Input is
@@ -91,7 +98,7 @@ private:
     int GatherInput();
     int Refill();
     int RefillHighQuality();
-    void StartHighQuality();
+    void StartHighQuality(TSampleFormat In);
 
     TVelmarInput* FInput = nullptr;
     int FOutSampleRate = 22050;
@@ -100,10 +107,10 @@ private:
     int32_t FAccumulator = -1;
     int FInRate = 0;       // fixed for the read cycle
     int FChannels = 0;     // fixed for the read cycle
-    std::atomic<TSampleFormat> FFormat{TSampleFormat::Int16}; // fixed for the read cycle
-    int FFrameBytes = 0;   // fixed for the read cycle
+    std::atomic<TSampleFormat> FFormat{TSampleFormat::Int16}; // handed out; fixed for the read cycle
+    int FInFrameBytes = 0;  // fixed for the read cycle
+    int FOutFrameBytes = 0; // fixed for the read cycle
     int64_t FInSize = -1;  // the input's Size that FSize was scaled from
-    float FRatio = 1.0f;
     bool FAltaQualita = false;
     std::unique_ptr<soxr, TSoxrDeleter> FSoxr; // for the read cycle, high quality only
     int FInUsed = 0;       // bytes of InBuf the resampler has taken

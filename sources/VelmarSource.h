@@ -29,6 +29,10 @@ struct TSourceDescription {
     // AIFF's COPYRIGHT and COMMENT lines. FLAC: its Vorbis comments as
     // stored, every one, in order.
     TStringList Tags;
+    // What the user is told of the source though it encodes, each a reason
+    // of platform/Motivi.h following its quoted name (the truncation is left
+    // to DeclaredFrames).
+    TStringList Warnings;
 };
 
 // A reader at the head of the chain: TVelmarFileIn over a file or a stream

@@ -201,18 +201,28 @@ TVelmarWaveIn::THeader TVelmarWaveIn::LookAt(TStream& S, const std::string& File
             throw VelmarException(TMotivo::FormatoNonSupportato, File, FormatName(ShownTag(f)) + " in RIFX");
         const TWaveFormatBuffer src = FormatBufferOf(w.Fmt);
         WAVEFORMATEX pcm{};
-        pcm.wFormatTag = WAVE_FORMAT_PCM;
-        if (acmFormatSuggest(nullptr, &src.Format, &pcm, sizeof pcm,
-                             ACM_FORMATSUGGESTF_WFORMATTAG) != MMSYSERR_NOERROR)
+        if (acmFormatSuggest(nullptr, &src.Format, &pcm, sizeof pcm, 0) != MMSYSERR_NOERROR)
             throw VelmarException(TMotivo::FormatoNonSupportato, File, FormatName(ShownTag(f)));
+        d.Format = pcm.wFormatTag == WAVE_FORMAT_IEEE_FLOAT ? TSampleFormat::Float32 : TSampleFormat::Int16;
         d.Frames = w.DataSize < 0 ? -1 : CodedFrames(w, f, w.DataSize);
         if (w.DataSize < 0)
             d.DeclaredFrames = w.FactFrames;
         else if (w.DeclaredDataSize > w.DataSize) // cut short: what the whole would have held
             d.DeclaredFrames = w.FactFrames >= 0 ? w.FactFrames : CodedFrames(w, f, w.DeclaredDataSize);
+        else if (w.DataEndUnknown)
+            d.DeclaredFrames = CodedFrames(w, f, w.DeclaredDataSize);
         else
             d.DeclaredFrames = d.Frames >= 0 && w.DeclaredDataSize >= 0 ? d.Frames : w.FactFrames;
-        d.Size = d.Frames < 0 ? -1 : d.Frames * f.Channels * 2;
+        d.Size = d.Frames < 0 ? -1 : d.Frames * pcm.nBlockAlign;
+    }
+    if (w.DataEndUnknown) {
+        const bool timed = d.Frames >= 0 && d.DeclaredFrames >= 0;
+        d.Warnings.push_back(TestoMotivo(
+            TMotivo::OltreDichiarato,
+            timed ? Secondi(d.Frames, d.SampleRate) + " invece dei " + Secondi(d.DeclaredFrames, d.SampleRate) +
+                        " dichiarati"
+                  : std::to_string(w.DataSize) + " byte invece dei " + std::to_string(w.DeclaredDataSize) +
+                        " dichiarati"));
     }
     d.Tags = ReadTagChunks(S, w.Tags, w.BigEndian);
     return h;
@@ -270,13 +280,15 @@ void TVelmarWaveIn::TakeHeader(const TWaveChunks& Chunks, const TWaveFormat& Fmt
     const int64_t frames = Chunks.DataSize / srcFrame;
     FDataLeft = Chunks.DataSize < 0 ? INT64_MAX : frames * srcFrame;
     FSize = Chunks.DataSize < 0 ? -1 : frames * FFrameBytes;
+    FSizeExact = true;
     const bool direct = Container == 2 && !FBigEndian;
     FRaw.assign(direct ? 0 : static_cast<size_t>((BlockSize / FFrameBytes) * srcFrame), 0);
     FStream->SetPosition(Chunks.DataPos);
 }
 
 // A coded file is decoded as it is read: the decoder pulls whole coded
-// blocks from the stream and hands out 16-bit frames.
+// blocks from the stream and hands out frames in the codec's own format
+// (16-bit, or float for MPEG).
 bool TVelmarWaveIn::OpenDecoded(const TWaveChunks& Chunks, const TWaveFormat& Fmt)
 {
     const TWaveFormatBuffer coded = FormatBufferOf(Chunks.Fmt);
@@ -289,14 +301,15 @@ bool TVelmarWaveIn::OpenDecoded(const TWaveChunks& Chunks, const TWaveFormat& Fm
     const WAVEFORMATEX& pcm = decoder->PcmFormat();
     FChan = pcm.nChannels;
     FSR = static_cast<int>(pcm.nSamplesPerSec);
-    FContainer = 2;
-    FFloatIn = false;
+    FFloatIn = pcm.wFormatTag == WAVE_FORMAT_IEEE_FLOAT;
+    FContainer = FFloatIn ? 4 : 2;
     FBigEndian = false;
-    FOut = TSampleFormat::Int16;
-    FBPS = 16;
-    FFrameBytes = 2 * FChan;
+    FOut = FFloatIn ? TSampleFormat::Float32 : TSampleFormat::Int16;
+    FBPS = FFloatIn ? 32 : 16;
+    FFrameBytes = FBPS / 8 * FChan;
     FCodedTag = ShownTag(Fmt);
     FSize = Chunks.DataSize < 0 ? -1 : decoder->EstimatedFrames() * FFrameBytes;
+    FSizeExact = decoder->TotalFrames() >= 0;
     FDecoder = std::move(decoder);
     return true;
 }
@@ -354,8 +367,13 @@ int TVelmarWaveIn::FillDecoded()
                               FormatName(FCodedTag) + " non decodificabile dopo " +
                                   Secondi(FDecoder->FramesRead(), FSR));
     }
-    if (FDecoder->TotalFrames() < 0 && Size() >= 0)
-        FSize = frames > 0 ? FDecoder->EstimatedFrames() * FFrameBytes : FPosition.load();
+    if (FDecoder->TotalFrames() < 0 && frames > 0) {
+        if (Size() >= 0) // a pipe's length stays unknown until it ends
+            FSize = FDecoder->EstimatedFrames() * FFrameBytes;
+    } else if (FDecoder->TotalFrames() < 0) {
+        FSize = FPosition.load();
+        FSizeExact = true;
+    }
     return frames * FFrameBytes;
 }
 

@@ -24,11 +24,12 @@ using TWaveDescription = TSourceDescription;
 // (and narrower samples in 3- or 4-byte containers) and IEEE float of 32 and
 // 64 bits come out as 32-bit float at full scale 1.0, unclipped: int24 /
 // 2^23, int32 / 2^31, float copied, double rounded to float. Coded formats
-// (ADPCM, GSM, mu-law, MPEG layer 3, ...) come out as 16-bit, decoded block
-// by block as they are read (sources/WaveDecoder.h), in constant memory;
+// (ADPCM, GSM, mu-law, ...) come out as 16-bit, MPEG layer 3 as its
+// decoder's unclipped float, decoded block by block as they are read
+// (sources/WaveDecoder.h), in constant memory;
 // MPEG layer 3's Size is an estimate while it is read (its description's is
-// -1) that follows the decoding and equals Position at the end: it never
-// limits what is handed out.
+// -1; SizeExact is false) that follows the decoding and equals Position,
+// exact, at the end: it never limits what is handed out.
 //
 // The description is kept as TVelmarSourceIn says.
 //

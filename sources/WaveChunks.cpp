@@ -97,34 +97,54 @@ int64_t FramesIn(const std::vector<uint8_t>& Fmt, bool Be, int64_t Bytes)
     return perBlock ? Bytes / f.BlockAlign * perBlock : -1;
 }
 
-// A wrapped data size: Rest bytes follow the data chunk's header where it
-// declares Declared, and the difference is a whole number of 2^32 (plus the
-// pad byte of an odd size). The true size, or -1.
-int64_t Unwrapped(int64_t Declared, int64_t Rest)
+// Chunks that may follow the data, and 2^32 steps looked at past it (a file
+// of 4 TiB).
+constexpr int MaxTrailingChunks = 64;
+constexpr int64_t MaxWraps = 1024;
+
+// Whole chunks from Pos reach exactly the end of the stream (the last one's
+// pad byte may be missing).
+bool ChunksEndTheStream(TStream& S, int64_t Pos, int64_t End, bool Be)
 {
-    const int64_t over = Rest - Declared;
-    if (over < Wrap)
-        return -1;
-    if (over % Wrap == 0)
-        return Rest;
-    if ((Declared & 1) && over % Wrap == 1)
-        return Rest - 1;
-    return -1;
+    uint8_t hdr[8];
+    for (int i = 0; i < MaxTrailingChunks; ++i) {
+        if (Pos == End)
+            return true;
+        if (!HeaderAt(S, Pos, End, hdr) || !Plausible(hdr, Pos, End, Be) || Is(hdr, "data"))
+            return false;
+        const int64_t size = U32(hdr + 4, Be);
+        Pos += 8 + size;
+        if ((size & 1) && Pos < End)
+            ++Pos;
+    }
+    return false;
 }
 
-// The fact chunk is 32-bit too: it settles a wrap when it agrees with the
-// declared size and not with the longer one (within a block's padding).
-bool FactAllowsUnwrap(const TWaveChunks& W, int64_t Declared, int64_t Unwrap)
+// The data chunk at Body declares Declared bytes and 4 GiB or more follow
+// that: its 32-bit size may have wrapped. The true size is the first
+// Declared + k x 2^32 where the file's end or chunks running to it begin
+// (after a pad byte or not); when there is a fact chunk (32-bit too) that
+// agrees with one of these sizes at all, only sizes it agrees with count
+// (within a block's padding). -1 when no size fits.
+int64_t UnwrappedDataSize(TStream& S, const TWaveChunks& W, int64_t Body, int64_t Declared, int64_t End)
 {
-    if (W.FactFrames < 0 || !W.HasFmt)
-        return true;
-    const int64_t shorter = FramesIn(W.Fmt, W.BigEndian, Declared);
-    const int64_t longer = FramesIn(W.Fmt, W.BigEndian, Unwrap);
-    if (shorter < 0 || longer < 0)
-        return true;
+    const int64_t wraps = std::min((End - Body - Declared) / Wrap, MaxWraps);
     const uint32_t perBlock = std::max<uint32_t>(1, W.BigEndian ? 1 : FramesPerBlock(W.Fmt));
-    const auto agrees = [&](int64_t Frames) { return ((Frames - W.FactFrames) % Wrap + Wrap) % Wrap < perBlock; };
-    return !agrees(shorter) || agrees(longer);
+    const auto agrees = [&](int64_t Size) {
+        const int64_t frames = W.HasFmt ? FramesIn(W.Fmt, W.BigEndian, Size) : -1;
+        return frames >= 0 && ((frames - W.FactFrames) % Wrap + Wrap) % Wrap < perBlock;
+    };
+    bool factCounts = false;
+    for (int64_t k = 0; k <= wraps && W.FactFrames >= 0 && !factCounts; ++k)
+        factCounts = agrees(Declared + k * Wrap);
+    for (int64_t k = 0; k <= wraps; ++k) {
+        const int64_t size = Declared + k * Wrap, end = Body + size;
+        const bool fits = ChunksEndTheStream(S, end, End, W.BigEndian) ||
+                          ((size & 1) && ChunksEndTheStream(S, end + 1, End, W.BigEndian));
+        if (fits && (!factCounts || agrees(size)))
+            return size;
+    }
+    return -1;
 }
 
 } // namespace
@@ -179,18 +199,25 @@ TWaveChunks WalkWaveChunks(TStream& S)
             w.DataPos = body;
             w.DeclaredDataSize = declared;
             uint8_t next[8];
-            const int64_t unwrap = rf64 || open ? -1 : Unwrapped(declared, rest);
             if (stored == 0xFFFFFFFF && !(rf64 && ds64.Found)) {
                 w.DeclaredDataSize = -1;
-            } else if (unwrap >= 0) {
-                if (FactAllowsUnwrap(w, declared, unwrap))
-                    w.DeclaredDataSize = unwrap;
-                dataToTheEnd = true;
             } else if (stored == 0 && rest > 0 &&
                        !(HeaderAt(S, body, end, next) && Plausible(next, body, end, be))) {
                 w.DeclaredDataSize = -1;
+            } else if (!rf64 && !open && rest - declared >= Wrap) {
+                const int64_t unwrapped = UnwrappedDataSize(S, w, body, declared, end);
+                if (unwrapped >= 0) {
+                    // The walk goes on after the true end, to the tags there.
+                    w.DeclaredDataSize = declared = unwrapped;
+                } else {
+                    w.DataEndUnknown = true;
+                    dataToTheEnd = true;
+                }
             }
-            w.DataSize = w.DeclaredDataSize >= 0 ? std::min(w.DeclaredDataSize, rest) : open ? -1 : rest;
+            if (w.DeclaredDataSize < 0 && open)
+                w.DataSize = -1;
+            else
+                w.DataSize = w.DeclaredDataSize < 0 || w.DataEndUnknown ? rest : std::min(w.DeclaredDataSize, rest);
             dataToTheEnd = dataToTheEnd || w.DeclaredDataSize < 0 || open;
         } else if ((Is(hdr, "LIST") || Is(hdr, "id3 ") || Is(hdr, "ID3 ") || Is(hdr, "bext")) &&
                    w.Tags.size() < MaxTagChunks) {

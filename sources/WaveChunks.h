@@ -15,10 +15,12 @@
 // nothing.
 //
 // The data chunk runs to the end of the stream when its size says nothing
-// (0xFFFFFFFF, or 0 with bytes after it that are not a chunk), and when it
-// is the last chunk of a stream over 4 GiB whose declared size is the true
-// one modulo 2^32 (writers that let the 32-bit field wrap) — unless a fact
-// chunk's count agrees with the declared size and not with the longer one.
+// (0xFFFFFFFF, or 0 with bytes after it that are not a chunk). When 4 GiB or
+// more follow its declared end, the 32-bit size may have wrapped (writers
+// that let it): its true size is the first declared + k x 2^32 at which the
+// end of the stream, or chunks running exactly to it, begin — among the
+// sizes a fact chunk agrees with, when it agrees with any. When no size
+// fits, the data runs to the end of the stream and DataEndUnknown says so.
 #pragma once
 
 #include "platform/Classes.h"
@@ -54,6 +56,7 @@ struct TWaveChunks {
     int64_t DataSize = 0;        // the data chunk's bytes that the stream holds; -1: it runs to the
                                  // end of a stream of unknown length
     int64_t DeclaredDataSize = -1; // what the header says the data chunk holds; -1: it says nothing
+    bool DataEndUnknown = false; // 4 GiB or more past the declared size, and no wrap of it fits
     int64_t FactFrames = -1;     // the fact chunk's count (or ds64's sample count), -1: none
     std::vector<TChunkRef> Tags; // LIST, "id3 ", "ID3 " and "bext" chunks, in file order
 };

@@ -1,12 +1,14 @@
-// Decodes a coded WAVE stream (ADPCM, GSM, µ-law, ...) to 16-bit PCM in
-// memory through the compression manager (platform/Msacm.h), and writes it
-// out as a canonical 44-byte-header WAVE image. For callers that want the
+// Decodes a coded WAVE stream (ADPCM, GSM, µ-law, MPEG layer 3, ...) to PCM
+// in memory through the compression manager (platform/Msacm.h), and writes
+// it out as a canonical 44-byte-header WAVE image. For callers that want the
 // whole image; the reader decodes as it reads (sources/WaveDecoder.h).
 //
-// Use, in this order: construct; LoadWave(file stream); set TargetFormat's
-// tag to PCM and call acmFormatSuggest(nullptr, &SourceFormat.Format,
-// &TargetFormat.Format, sizeof TargetFormat, ACM_FORMATSUGGESTF_WFORMATTAG);
-// Convert(); SaveWave(empty stream); destroy. Not reused.
+// Use, in this order: construct; LoadWave(file stream); call
+// acmFormatSuggest(nullptr, &SourceFormat.Format, &TargetFormat.Format,
+// sizeof TargetFormat, 0) for the samples the reader hands out (16-bit PCM,
+// 32-bit float for MPEG layer 3), or set TargetFormat's tag to PCM and pass
+// ACM_FORMATSUGGESTF_WFORMATTAG for 16-bit PCM from every codec; Convert();
+// SaveWave(empty stream); destroy. Not reused.
 //
 // The memory stream's content is the coded data after LoadWave and the PCM
 // data after Convert. Sizes in the file are untrusted: nothing is allocated

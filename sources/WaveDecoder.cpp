@@ -41,8 +41,7 @@ MMRESULT TVelmarWaveDecoder::Open(TStream& Source, int64_t DataPos, int64_t Data
     if (Target) {
         std::memcpy(&pcm, Target, 16);
     } else {
-        pcm.wFormatTag = WAVE_FORMAT_PCM;
-        const MMRESULT r = acmFormatSuggest(nullptr, Format, &pcm, sizeof pcm, ACM_FORMATSUGGESTF_WFORMATTAG);
+        const MMRESULT r = acmFormatSuggest(nullptr, Format, &pcm, sizeof pcm, 0);
         if (r != MMSYSERR_NOERROR)
             return r;
     }

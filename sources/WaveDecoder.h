@@ -1,5 +1,6 @@
 // Decodes the data chunk of a coded WAVE stream (ADPCM, GSM, µ-law, MPEG
-// layer 3, ...) to 16-bit PCM as it is read, through the compression
+// layer 3, ...) to PCM as it is read (16-bit; MPEG layer 3 to 32-bit float
+// unless a 16-bit target is asked for), through the compression
 // manager's stream conversion (platform/Msacm.h): buffers of whole coded
 // blocks are pulled from the stream and converted one after another on one
 // conversion stream, START on the first and END on the last. The buffers
@@ -41,7 +42,8 @@ public:
 
     // Opens the conversion of the DataSize bytes at DataPos of Source, coded
     // as Format (a WAVEFORMATEX followed by its cbSize extra bytes) into
-    // Target (nullptr: the PCM format acmFormatSuggest gives), and decodes
+    // Target (nullptr: the codec's own format, as acmFormatSuggest gives it
+    // without flags), and decodes
     // the first buffer, so data that cannot be decoded at all is refused
     // here. FactFrames: the fact chunk's count, or -1. CodedBlocks: the
     // blocks of one coded buffer (MPEG: bytes; 0: as many as fill the 64 KiB
@@ -52,7 +54,7 @@ public:
     // Copies up to MaxFrames frames into Out; Frames is 0 at the end.
     MMRESULT Read(uint8_t* Out, int MaxFrames, int& Frames);
 
-    // The PCM format handed out (valid after Open).
+    // The PCM format handed out (valid after Open): 16-bit or 32-bit float.
     const WAVEFORMATEX& PcmFormat() const { return FPcmFormat; }
     // The frames Read gives in all, when the codec's layout tells it before
     // decoding (every format but MPEG layer 3); -1 otherwise.

@@ -132,6 +132,30 @@ int64_t Syncsafe(const uint8_t* p)
     return (int64_t(p[0]) << 21) | (p[1] << 14) | (p[2] << 7) | p[3];
 }
 
+// A frame header at Pos of Tag: an identifier of capitals and digits, and a
+// size (syncsafe or plain) that fits in the tag.
+bool FrameHeaderAt(const std::vector<uint8_t>& Tag, size_t Pos)
+{
+    if (Tag.size() - Pos < 10)
+        return false;
+    const uint8_t* h = Tag.data() + Pos;
+    if (!std::all_of(h, h + 4, [](uint8_t c) { return std::isupper(c) || std::isdigit(c); }))
+        return false;
+    const int64_t room = int64_t(Tag.size() - Pos - 10);
+    const int64_t syncsafe = Syncsafe(h + 4);
+    return (syncsafe >= 0 && syncsafe <= room) || int64_t(BE32(h + 4)) <= room;
+}
+
+// A frame of Size bytes after the header at Pos ends where the next frame,
+// the padding or the tag's end begins.
+bool FrameEndsWell(const std::vector<uint8_t>& Tag, size_t Pos, int64_t Size)
+{
+    if (Size < 0 || Size > int64_t(Tag.size() - Pos - 10))
+        return false;
+    const size_t next = Pos + 10 + static_cast<size_t>(Size);
+    return next == Tag.size() || Tag[next] == 0 || FrameHeaderAt(Tag, next);
+}
+
 // Undoes the unsynchronisation scheme: a 0x00 after every 0xFF is dropped.
 std::vector<uint8_t> Resync(const uint8_t* P, size_t N)
 {
@@ -250,7 +274,10 @@ TTagValues TagsFromId3(const uint8_t* Body, size_t Size)
         const uint8_t* h = tag.data() + pos;
         if (!std::all_of(h, h + 4, [](uint8_t c) { return std::isupper(c) || std::isdigit(c); }))
             break; // padding, or not a frame
-        const int64_t declared = version == 4 ? Syncsafe(h + 4) : int64_t(BE32(h + 4));
+        int64_t declared = version == 4 ? Syncsafe(h + 4) : int64_t(BE32(h + 4));
+        // Several v2.4 writers store plain sizes: taken when only they fit.
+        if (version == 4 && !FrameEndsWell(tag, pos, declared) && FrameEndsWell(tag, pos, BE32(h + 4)))
+            declared = BE32(h + 4);
         const uint16_t fflags = static_cast<uint16_t>((h[8] << 8) | h[9]);
         if (declared < 0 || declared > int64_t(tag.size() - pos - 10))
             break; // a frame past the tag's end: the rest is not trusted

@@ -28,6 +28,9 @@ using TTagValues = std::array<std::string, TagCount>; // empty: absent
 // Body of a LIST chunk (its type first); nothing unless the type is INFO.
 TTagValues TagsFromInfo(const uint8_t* Body, size_t Size, bool BigEndian = false);
 // Body of an id3 chunk: an ID3v2.3 or v2.4 tag from its "ID3" header on.
+// A v2.4 frame size that is plain where it should be syncsafe is taken as
+// plain when only that reading ends the frame where another begins (or at
+// the padding or the tag's end).
 TTagValues TagsFromId3(const uint8_t* Body, size_t Size);
 // Body of a bext chunk: Description as the title, OriginationDate as the date.
 TTagValues TagsFromBext(const uint8_t* Body, size_t Size);

@@ -1,5 +1,7 @@
 #include "support/VelmarFileDialogEx.h"
 
+#include "platform/XdgDirs.h"
+
 #include <QAbstractItemView>
 #include <QCheckBox>
 #include <QCompleter>
@@ -8,11 +10,14 @@
 #include <QFileSystemModel>
 #include <QGridLayout>
 #include <QHeaderView>
-#include <QIdentityProxyModel>
+#include <QLineEdit>
 #include <QListView>
 #include <QLocale>
 #include <QMimeDatabase>
 #include <QPushButton>
+#include <QSet>
+#include <QSettings>
+#include <QStyledItemDelegate>
 #include <QTreeView>
 
 #include <algorithm>
@@ -23,36 +28,37 @@ namespace {
 
 const QLocale Italiano(QLocale::Italian, QLocale::Italy);
 
+const QString ChiaveCartella = QStringLiteral("UltimaCartella");
+
 // Qt's file model writes sizes and dates in the system's language and a
-// folder's type in English; this view of it writes them in Italian.
-class TDettagliItaliani : public QIdentityProxyModel {
+// folder's type in English; the detail view draws them in Italian. A
+// delegate and not a proxy model: the dialog matches the names typed into
+// its name box against its own model, and selects them in the view only
+// when the view shows that model itself.
+class TDettagliItaliani : public QStyledItemDelegate {
 public:
-    using QIdentityProxyModel::QIdentityProxyModel;
+    using QStyledItemDelegate::QStyledItemDelegate;
 
-    enum { Nome, Dimensione, Tipo, Data };
-
-    QVariant data(const QModelIndex& Index, int Role) const override
+protected:
+    void initStyleOption(QStyleOptionViewItem* Option, const QModelIndex& Index) const override
     {
-        const auto* files = qobject_cast<const QFileSystemModel*>(sourceModel());
-        if (Role != Qt::DisplayRole || !files || Index.column() == Nome)
-            return QIdentityProxyModel::data(Index, Role);
-        const QModelIndex source = mapToSource(Index);
-        const QFileInfo info = files->fileInfo(source);
-        switch (Index.column()) {
-        case Dimensione:
-            return info.isDir() ? QString() : Italiano.formattedDataSize(files->size(source));
-        case Tipo:
-            if (info.isRoot())
-                return QStringLiteral("Unit\u00E0");
-            if (info.isDir())
-                return QStringLiteral("Cartella");
-            break;
-        case Data:
-            return Italiano.toString(files->lastModified(source), QLocale::ShortFormat);
-        }
-        return QIdentityProxyModel::data(Index, Role);
+        QStyledItemDelegate::initStyleOption(Option, Index);
+        if (Index.column() != 0)
+            Option->text = TestoDettaglio(Index);
     }
 };
+
+// The quoted names of the name box ("a.wav" "/b/c d.wav"), in their order,
+// resolved against Folder; empty when the box holds no quoted name.
+QStringList NomiTra(const QString& Testo, const QDir& Folder)
+{
+    QStringList names;
+    const QStringList parts = Testo.split(QLatin1Char('"'));
+    for (qsizetype i = 1; i < parts.size() - 1; i += 2)
+        if (!parts[i].isEmpty())
+            names << QDir::cleanPath(Folder.absoluteFilePath(parts[i]));
+    return names;
+}
 
 } // namespace
 
@@ -60,7 +66,8 @@ TVelmarDialogEx::TVelmarDialogEx(QWidget* AParent)
     : QFileDialog(AParent), FReadOnlyBox(new QCheckBox(this))
 {
     setOption(QFileDialog::DontUseNativeDialog, true);
-    setProxyModel(new TDettagliItaliani(this));
+    if (auto* tree = findChild<QTreeView*>(QStringLiteral("treeView")))
+        tree->setItemDelegate(new TDettagliItaliani(tree));
     setAcceptMode(QFileDialog::AcceptOpen);
     setFileMode(QFileDialog::ExistingFile);
     FReadOnlyBox->setObjectName(QStringLiteral("readOnlyCheckBox"));
@@ -79,14 +86,56 @@ TVelmarDialogEx::TVelmarDialogEx(QWidget* AParent)
     }
 }
 
+QString TestoDettaglio(const QModelIndex& Index)
+{
+    const auto* files = qobject_cast<const QFileSystemModel*>(Index.model());
+    if (!files)
+        return Index.data().toString();
+    const QFileInfo info = files->fileInfo(Index);
+    switch (Index.column()) {
+    case 1:
+        return info.isDir() ? QString() : Italiano.formattedDataSize(files->size(Index));
+    case 2:
+        if (info.isRoot())
+            return QStringLiteral("Unit\u00E0");
+        if (info.isDir())
+            return QStringLiteral("Cartella");
+        break;
+    case 3:
+        return Italiano.toString(files->lastModified(Index), QLocale::ShortFormat);
+    }
+    return Index.data().toString();
+}
+
 bool TVelmarDialogEx::Execute()
 {
     FFiles.clear();
+    if (!FMemoria.isEmpty())
+        setDirectory(CartellaIniziale());
     if (exec() != QDialog::Accepted)
         return false;
-    for (const QString& f : selectedFiles())
+    // Qt gives the names it matched in the order of its view; the user's
+    // order is the name box's, when it holds the same names.
+    QStringList chosen = selectedFiles();
+    const QStringList typed = NomiTra(findChild<QLineEdit*>(QStringLiteral("fileNameEdit"))->text(), directory());
+    if (QSet<QString>(typed.begin(), typed.end()) == QSet<QString>(chosen.begin(), chosen.end()))
+        chosen = typed;
+    for (const QString& f : chosen)
         FFiles.push_back(QFile::encodeName(f).toStdString());
+    if (!FMemoria.isEmpty())
+        QSettings(FMemoria, QSettings::IniFormat).setValue(ChiaveCartella, directory().absolutePath());
     return true;
+}
+
+QString TVelmarDialogEx::CartellaIniziale() const
+{
+    const QString ultima = QSettings(FMemoria, QSettings::IniFormat).value(ChiaveCartella).toString();
+    if (!ultima.isEmpty() && QFileInfo(ultima).isDir())
+        return ultima;
+    const QString musica = QFile::decodeName(QByteArray::fromStdString(XdgUserDir("MUSIC")));
+    if (QFileInfo(musica).isDir())
+        return musica;
+    return QFile::decodeName(QByteArray::fromStdString(HomeDir()));
 }
 
 void TVelmarDialogEx::SetFilter(const QString& AFilter)

@@ -42,10 +42,20 @@ using TVelmarNotifyEvent = std::function<void(QObject* Sender)>;
 //
 // The program speaks Italian whatever the system's language: the detail
 // view shows sizes and dates in Italian (QLocale Italian, Italy) and a
-// folder's type as "Cartella"; its column headers and the sidebar are made
-// wide enough for their texts (Qt sizes them for English) whenever the
-// dialog is shown. When the dialog hides, so does its name box's
+// folder's type as "Cartella" (TestoDettaglio); its column headers and the
+// sidebar are made wide enough for their texts (Qt sizes them for English)
+// whenever the dialog is shown. When the dialog hides, so does its name box's
 // completion list.
+//
+// The name box takes several quoted names, relative to the folder shown or
+// absolute ("a.wav" "/b/c d.wav"); Files() then lists them in the box's
+// order.
+//
+// Memoria (empty at start) names a settings file (INI) of the program's
+// own. Set, every Execute opens in the folder of the last confirmed
+// dialog, kept there between sessions; without one, or with that folder
+// gone, in the user's music folder (XDG MUSIC) when it exists, else in the
+// home folder. Empty, the dialog keeps the folder it was given.
 //
 // Use: set the filter (SetFilter takes "Name|patterns|Name|patterns",
 // patterns separated by ';'), setWindowTitle, setFileMode(ExistingFiles)
@@ -91,6 +101,8 @@ public:
     // The read-only check box: set before Execute, read after it.
     bool ReadOnly() const;
     void SetReadOnly(bool R);
+    const QString& Memoria() const { return FMemoria; }
+    void SetMemoria(const QString& File) { FMemoria = File; }
     const TVelmarNotifyEvent& OnHelp() const { return FOnHelp; }
     void SetOnHelp(TVelmarNotifyEvent E) { FOnHelp = std::move(E); }
 
@@ -102,6 +114,7 @@ protected:
 
 private:
     void Allarga();
+    QString CartellaIniziale() const;
 
     QString FTestoOK = QStringLiteral("&Apri");
     QString FTestoAnnulla = QStringLiteral("Annulla");
@@ -118,6 +131,11 @@ private:
     QPushButton* FHelpButton = nullptr;
     TVelmarNotifyEvent FOnHelp;
     TStringList FFiles;
+    QString FMemoria;
 };
+
+// What the detail view shows for Index of the dialog's file model: sizes
+// and dates in Italian, "Cartella" for a folder's type.
+QString TestoDettaglio(const QModelIndex& Index);
 
 } // namespace velmar

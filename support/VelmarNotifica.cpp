@@ -89,9 +89,12 @@ void TVelmarNotifica::NotificaChiusa(uint Id, uint)
     FAttese.erase(Id);
 }
 
-QString TestoFineCodifica(int NumeroFile, const QString& Cartella)
+QString TestoFineCodifica(int NumeroFile, const QString& Cartella, bool Annullata)
 {
-    return QStringLiteral("Codifica completata: %1 file in %2").arg(NumeroFile).arg(Cartella);
+    return (Annullata ? QStringLiteral("Codifica annullata: %1 file in %2")
+                      : QStringLiteral("Codifica completata: %1 file in %2"))
+        .arg(NumeroFile)
+        .arg(Cartella);
 }
 
 } // namespace velmar

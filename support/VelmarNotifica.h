@@ -60,7 +60,8 @@ private:
     std::map<uint, Attesa> FAttese;
 };
 
-// "Codifica completata: N file in Cartella".
-QString TestoFineCodifica(int NumeroFile, const QString& Cartella);
+// "Codifica completata: N file in Cartella", or "Codifica annullata: ..."
+// for a run the user cancelled after N files.
+QString TestoFineCodifica(int NumeroFile, const QString& Cartella, bool Annullata);
 
 } // namespace velmar

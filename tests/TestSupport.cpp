@@ -110,6 +110,7 @@ int MemoryInput::ReadData(void* Buffer, int BufferSize)
 void MemoryInput::BeginRead()
 {
     FSize = Declared >= -1 ? Declared : static_cast<int64_t>(Data.size());
+    FSizeExact = Exact;
     FPosition = 0;
     FBusy = true;
 }
@@ -287,6 +288,12 @@ DecodedOgg DecodeOgg(const std::string& Path)
     ov_clear(&vf);
     d.ok = !failed;
     return d;
+}
+
+std::vector<std::string> WithoutReplayGain(std::vector<std::string> Comments)
+{
+    std::erase_if(Comments, [](const std::string& c) { return c.rfind("REPLAYGAIN_", 0) == 0; });
+    return Comments;
 }
 
 OggPages ScanOggPages(const std::string& Path)

@@ -43,7 +43,7 @@ std::vector<float> BytesToFloats(const std::vector<uint8_t>& B);
 
 // An input handing out Data (interleaved samples in Format) in pieces of at
 // most Piece bytes. Size is Declared when that is -1 or more, else Data's
-// size.
+// size; an estimate when Exact is false.
 class MemoryInput : public velmar::TVelmarInput {
 public:
     MemoryInput(velmar::TComponent* Owner, std::vector<uint8_t> Data, int Channels, int Rate,
@@ -61,6 +61,7 @@ public:
     velmar::TSampleFormat Format;
     int Piece;
     int64_t Declared = -2;
+    bool Exact = true;
     int Calls = 0;
 };
 
@@ -93,6 +94,8 @@ struct DecodedOgg {
     std::string vendor;
 };
 DecodedOgg DecodeOgg(const std::string& Path);
+// Comments without the REPLAYGAIN_ ones, whose values depend on the signal.
+std::vector<std::string> WithoutReplayGain(std::vector<std::string> Comments);
 
 struct OggPages {
     bool ok = false;              // every page's checksum and number verify and the stream is complete

@@ -1,6 +1,7 @@
 #include "vorbis/VelmarVorbis.h"
 
 #include "platform/TempFiles.h"
+#include "vorbis/OggPages.h"
 
 #include <algorithm>
 #include <cmath>
@@ -268,8 +269,60 @@ void TVelmarVorbisOut::WriteHeaders()
     VO::ogg_stream_packetin(&c.Stream, &ident);
     VO::ogg_stream_packetin(&c.Stream, &comment);
     VO::ogg_stream_packetin(&c.Stream, &setup);
-    while (VO::ogg_stream_flush(&c.Stream, &c.Page) != 0)
+    FHeaderPages.clear();
+    while (VO::ogg_stream_flush(&c.Stream, &c.Page) != 0) {
+        if (FTap) {
+            THeaderPage& p = FHeaderPages.emplace_back();
+            p.At = FStream->Position();
+            p.Bytes.assign(c.Page.header, c.Page.header + c.Page.header_len);
+            p.Bytes.insert(p.Bytes.end(), c.Page.body, c.Page.body + c.Page.body_len);
+        }
         WritePage(c.Page);
+    }
+}
+
+// The tap's final comments over their placeholders, in the header pages on
+// disk: the bytes are found in the pages' bodies (a comment may run over
+// a page's end), replaced, and each page touched gets its checksum again.
+void TVelmarVorbisOut::FillPlaceholders()
+{
+    std::vector<uint8_t> bodies;
+    std::vector<std::pair<size_t, size_t>> where; // page, byte of the page, for each body byte
+    for (size_t p = 0; p < FHeaderPages.size(); ++p) {
+        const std::vector<uint8_t>& page = FHeaderPages[p].Bytes;
+        const size_t head = OggPageHeaderSize + page[OggSegmentCountAt];
+        for (size_t k = head; k < page.size(); ++k) {
+            bodies.push_back(page[k]);
+            where.emplace_back(p, k);
+        }
+    }
+    std::vector<bool> touched(FHeaderPages.size(), false);
+    for (const auto& [placeholder, text] : FTap->Final()) {
+        if (text.size() != placeholder.size())
+            continue;
+        const auto found = std::search(bodies.begin(), bodies.end(), placeholder.begin(), placeholder.end());
+        if (found == bodies.end())
+            continue;
+        const size_t at = size_t(found - bodies.begin());
+        for (size_t k = 0; k < text.size(); ++k) {
+            const auto [p, b] = where[at + k];
+            FHeaderPages[p].Bytes[b] = static_cast<uint8_t>(text[k]);
+            touched[p] = true;
+        }
+    }
+    const int64_t end = FStream->Position();
+    for (size_t p = 0; p < FHeaderPages.size(); ++p) {
+        if (!touched[p])
+            continue;
+        std::vector<uint8_t>& page = FHeaderPages[p].Bytes;
+        std::fill_n(page.begin() + OggChecksumAt, 4, uint8_t(0));
+        const uint32_t crc = OggChecksumUpdate(0, page.data(), page.size());
+        for (int i = 0; i < 4; ++i)
+            page[size_t(OggChecksumAt + i)] = static_cast<uint8_t>(crc >> (8 * i));
+        FStream->SetPosition(FHeaderPages[p].At);
+        FStream->WriteBuffer(page.data(), static_cast<int64_t>(page.size()));
+    }
+    FStream->SetPosition(end);
 }
 
 void TVelmarVorbisOut::Discard()
@@ -306,7 +359,6 @@ void TVelmarVorbisOut::PrepareOutput()
         CheckFormat(FChannels, rate);
         FFrameBytes = FChannels * (FFormat == TSampleFormat::Float32 ? 4 : 2);
         FFramesFed = 0;
-        FBlocks = 0;
         FLastGranule = -1;
         const int64_t size = Input()->Size();
         FFramesExpected = size < 0 ? -1 : size / FFrameBytes;
@@ -348,6 +400,8 @@ void TVelmarVorbisOut::Feed(int Bytes)
             Split<float>(pcm, buf, n, FChannels, order, [](float v) { return v; });
         else
             Split<int16_t>(pcm, buf, n, FChannels, order, [](int16_t v) { return v / 32768.0f; });
+        if (FTap)
+            FTap->Samples(buf, FDownmix ? 1 : FChannels, n);
         VC::vorbis_analysis_wrote(&FCodec->Dsp, n);
         done += n;
     }
@@ -366,10 +420,12 @@ void TVelmarVorbisOut::CheckLength()
         throw VelmarException(TMotivo::LunghezzaErrata, FFileName,
                               "l'ultima pagina indica " + std::to_string(FLastGranule) +
                                   " campioni per canale, codificati " + std::to_string(fed));
+    // The input's Size at its end: the frames its rule makes of what the
+    // source holds (an estimate only if the input never learnt better).
     const int64_t size = Input()->Size();
     const int64_t expected = size < 0 ? -1 : size / FFrameBytes;
     FFramesExpected = expected;
-    if (expected >= 0 && std::llabs(fed - expected) > FBlocks)
+    if (expected >= 0 && Input()->SizeExact() && std::llabs(fed - expected) > 1)
         throw VelmarException(TMotivo::LunghezzaErrata, FFileName,
                               "codificati " + std::to_string(fed) + " campioni per canale su " +
                                   std::to_string(expected) + " attesi");
@@ -413,7 +469,6 @@ bool TVelmarVorbisOut::OutputStep(bool Abort)
     }
     const int n = Input()->ReadData(FPcm.data(), PcmBufferSize);
     if (n > 0) {
-        ++FBlocks;
         Feed(n);
         Drain();
     } else {
@@ -448,7 +503,14 @@ void TVelmarVorbisOut::FinishOutput()
 {
     const std::string temp = FFileStream ? FFileStream->FileName() : std::string();
     std::exception_ptr failure;
-    if (!temp.empty() && FComplete) {
+    if (FTap && FComplete && !FDiscard && !FHeaderPages.empty()) {
+        try {
+            FillPlaceholders();
+        } catch (const std::exception&) {
+            failure = std::current_exception();
+        }
+    }
+    if (!temp.empty() && FComplete && !failure) {
         try {
             FFileStream->Flush();
         } catch (const std::exception&) {
@@ -479,6 +541,7 @@ void TVelmarVorbisOut::FinishOutput()
 // no file behind.
 void TVelmarVorbisOut::ReleaseRun()
 {
+    FHeaderPages.clear();
     const std::string temp = FFileStream ? FFileStream->FileName() : std::string();
     FFileStream.reset();
     if (!FStreamAssigned)

@@ -6,6 +6,7 @@
 #include "vorbis/VorbisEnc.h"
 #include "vorbis/VorbisFile.h"
 #include "vorbis/VorbisMode.h"
+#include "vorbis/VorbisTap.h"
 #include "vorbis/ogg.h"
 
 #include <array>
@@ -40,10 +41,10 @@ void ReleaseCodecLibraries();
 // of that name is replaced only by a whole new one, and two writers of one
 // name each leave a whole stream (the last rename wins).
 // Checked length: at the normal end of a run (not after Stop) the frames fed
-// must equal the input's Size in frames, when known, within one frame per
-// block read (a rate converter's rounding), and the last page's granule
-// position must equal the frames fed; otherwise the run fails with
-// TMotivo::LunghezzaErrata.
+// must equal the input's Size in frames within one frame, when that is known
+// and exact (a rate converter's Size is its own exact count of what its
+// input holds), and the last page's granule position must equal the frames
+// fed; otherwise the run fails with TMotivo::LunghezzaErrata.
 // Comments: written into the comment header as given, in order, each line
 // NAME=value (a line that is not a Vorbis comment is left out); cleared at
 // the end of every run.
@@ -73,6 +74,11 @@ public:
     void SetMode(const TVorbisMode& Value) { FMode = Value; }
     bool Downmix() const { return FDownmix; }
     void SetDownmix(bool Value) { FDownmix = Value; }
+    // Sees every slice encoded; at the end of a kept stream (not Discard,
+    // not a failure) its final comments replace their placeholders in the
+    // header pages already written, in place: a written stream must be
+    // seekable then. Not owned; null: none. Outlives the runs it is set for.
+    void SetTap(TVorbisTap* Value) { FTap = Value; }
 
     // Ends the run like Stop, but what it wrote is removed instead of taking
     // FileName; a file already at FileName stays as it was. Any thread.
@@ -113,6 +119,7 @@ private:
     void RemoveTemporary(const std::string& Name);
     void Drain();
     void WritePage(const ogg_page& Page);
+    void FillPlaceholders();
     void ReleaseRun();
 
     std::string FFileName;
@@ -121,6 +128,12 @@ private:
     float FCompression = 0.4f;
     TVorbisMode FMode;
     bool FDownmix = false;
+    TVorbisTap* FTap = nullptr;
+    struct THeaderPage {
+        int64_t At;
+        std::vector<uint8_t> Bytes;
+    };
+    std::vector<THeaderPage> FHeaderPages; // with a tap, for its placeholders
     bool FEndOfStream = false;
     bool FComplete = false; // the stream is whole (and checked): it takes FileName
     bool FRenameWhenDone = true;
@@ -130,7 +143,6 @@ private:
     int FFrameBytes = 0;
     std::atomic<int64_t> FFramesFed{0};
     std::atomic<int64_t> FFramesExpected{-1};
-    int64_t FBlocks = 0;       // reads that brought samples
     int64_t FLastGranule = -1; // of the last page written
     mutable std::mutex FTempLock;
     std::string FTempName;

@@ -101,6 +101,29 @@ bool ReadHeaders(TStream& S, TBytes& FirstPage, std::vector<TBytes>& Packets, in
     return IsHeader(packets[0], 1) && IsHeader(packets[1], 3) && IsHeader(packets[2], 5) && packets[3].empty();
 }
 
+// The entries of a comment packet; false when it is broken.
+bool EntriesOf(const TBytes& Packet, std::vector<std::string>& Entries)
+{
+    if (Packet.size() < 11)
+        return false;
+    uint64_t at = 11 + uint64_t(GetU32(Packet.data() + 7));
+    if (at + 4 > Packet.size())
+        return false;
+    const uint32_t count = GetU32(Packet.data() + at);
+    at += 4;
+    for (uint32_t k = 0; k < count; ++k) {
+        if (at + 4 > Packet.size())
+            return false;
+        const uint64_t n = GetU32(Packet.data() + at);
+        at += 4;
+        if (n > Packet.size() - at)
+            return false;
+        Entries.emplace_back(Packet.begin() + long(at), Packet.begin() + long(at + n));
+        at += n;
+    }
+    return true;
+}
+
 // The comment packet: the old one's vendor, then Comments.
 bool BuildComment(const TBytes& Old, const std::vector<std::string>& Comments, TBytes& New)
 {
@@ -194,6 +217,24 @@ void CopyRest(TStream& Source, TStream& Target)
 bool ReplaceVorbisComments(const std::string& File, const std::vector<std::string>& Comments,
                            std::shared_ptr<TTemporaryHold>* Hold)
 {
+    return EditVorbisComments(File, [&](const std::vector<std::string>&) { return Comments; }, Hold);
+}
+
+bool RemoveVorbisComment(const std::string& File, const std::string& Entry, std::shared_ptr<TTemporaryHold>* Hold)
+{
+    return EditVorbisComments(
+        File,
+        [&](std::vector<std::string> Entries) {
+            std::erase(Entries, Entry);
+            return Entries;
+        },
+        Hold);
+}
+
+bool EditVorbisComments(const std::string& File,
+                        const std::function<std::vector<std::string>(std::vector<std::string>)>& Edit,
+                        std::shared_ptr<TTemporaryHold>* Hold)
+{
     std::string tempName;
     try {
         TFileStream source(File, TFileMode::fmOpenRead);
@@ -204,7 +245,9 @@ bool ReplaceVorbisComments(const std::string& File, const std::vector<std::strin
         std::vector<TBytes> packets;
         int oldPages = 0;
         uint32_t serial = 0;
-        if (!ReadHeaders(source, first, packets, oldPages, serial) || !BuildComment(packets[1], Comments, comment))
+        std::vector<std::string> entries;
+        if (!ReadHeaders(source, first, packets, oldPages, serial) || !EntriesOf(packets[1], entries) ||
+            !BuildComment(packets[1], Edit(std::move(entries)), comment))
             return false;
         const std::vector<TBytes> pages = LayOut(comment, packets[2], serial);
         const int64_t shift = int64_t(1 + pages.size()) - oldPages;

@@ -3,6 +3,7 @@
 // stopped part that must not carry the program's COMMENT).
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -25,5 +26,16 @@ class TTemporaryHold;
 // page after them is broken, or a step of the copy fails.
 bool ReplaceVorbisComments(const std::string& File, const std::vector<std::string>& Comments,
                            std::shared_ptr<TTemporaryHold>* Hold = nullptr);
+
+// ReplaceVorbisComments with the file's own comments less every entry
+// equal to Entry.
+bool RemoveVorbisComment(const std::string& File, const std::string& Entry,
+                         std::shared_ptr<TTemporaryHold>* Hold = nullptr);
+
+// The same with the comments Edit makes of the file's own (false, as above,
+// also when they cannot be read).
+bool EditVorbisComments(const std::string& File,
+                        const std::function<std::vector<std::string>(std::vector<std::string>)>& Edit,
+                        std::shared_ptr<TTemporaryHold>* Hold = nullptr);
 
 } // namespace velmar

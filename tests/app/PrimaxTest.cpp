@@ -468,7 +468,7 @@ TEST_F(Wizard, ControlsSitWhereTheLayoutPutsThem)
         {f.Pagina, {64, 37, 369, 225}},   {f.Indietro, {176, 288, 80, 27}}, {f.Avanti, {258, 288, 80, 27}},
         {f.Chiudi, {352, 288, 80, 27}},   {f.Stato, {0, 329, 452, 19}},     {f.Lista, {48, 40, 305, 109}},
         {f.Aggiungi, {240, 176, 113, 25}}, {f.Porco, {48, 88, 297, 13}},    {f.Barra, {48, 112, 297, 12}},
-        {f.Salta, {224, 144, 113, 25}},   {f.Ferma, {224, 176, 113, 25}},
+        {f.Salta, {224, 144, 113, 25}},   {f.Ferma, {224, 176, 113, 25}},   {f.Titolo, {16, 8, 307, 23}},
     };
     for (const auto& [w, r] : places)
         EXPECT_EQ(w->geometry(), r) << w->metaObject()->className();

@@ -33,9 +33,12 @@ TEST_F(VoceDesktop, EveryCloseWritesTheDesktopEntry)
                                  "audio/x-aiff;\n"
                                  "Exec=\"" +
                                  QCoreApplication::applicationDirPath().toStdString() +
-                                 "/fennick\" %f\n"
+                                 "/fennick\" %F\n"
                                  "NoDisplay=true\n";
-    // Explicit and default data folder, and an old entry replaced.
+    // Explicit and default data folder, and an older build's entry (one
+    // window per file) replaced.
+    std::string older = expected;
+    older.replace(older.find("%F"), 2, "%f");
     for (bool unset : {false, true}) {
         if (unset)
             unsetenv("XDG_DATA_HOME");
@@ -44,7 +47,7 @@ TEST_F(VoceDesktop, EveryCloseWritesTheDesktopEntry)
         f.Avanti->click();
         f.close();
         EXPECT_EQ(Text(entry), expected);
-        WriteBytes(entry, {'x'});
+        WriteBytes(entry, std::vector<uint8_t>(older.begin(), older.end()));
     }
     const std::string folder = Home() + "/.local/share/applications";
     for (const auto& e : std::filesystem::directory_iterator(folder))
@@ -108,7 +111,7 @@ TEST_F(VoceDesktop, AnInstalledProgramLeavesTheCommandToItsSystemEntry)
         if (r.installed)
             EXPECT_FALSE(std::filesystem::exists(entry));
         else
-            EXPECT_NE(Text(entry).find("Exec=\"" + program + "fennick\" %f\n"), std::string::npos);
+            EXPECT_NE(Text(entry).find("Exec=\"" + program + "fennick\" %F\n"), std::string::npos);
         EXPECT_EQ(std::filesystem::exists(system), r.systemEntry);
     }
     std::filesystem::current_path(cwd);
@@ -118,12 +121,12 @@ TEST_F(VoceDesktop, AnInstalledProgramLeavesTheCommandToItsSystemEntry)
 TEST(RigaExec, QuotesAndEscapesTheProgramsPath)
 {
     const std::pair<QString, QString> rows[] = {
-        {"/usr/bin/", "\"/usr/bin/fennick\" %f"},
-        {"/opt/Le mie app/", "\"/opt/Le mie app/fennick\" %f"},
-        {"/a$b/", "\"/a\\\\$b/fennick\" %f"},
-        {"/a\"b/", "\"/a\\\\\"b/fennick\" %f"},
-        {"/a\\b/", "\"/a\\\\\\\\b/fennick\" %f"},
-        {"/50%/", "\"/50%%/fennick\" %f"},
+        {"/usr/bin/", "\"/usr/bin/fennick\" %F"},
+        {"/opt/Le mie app/", "\"/opt/Le mie app/fennick\" %F"},
+        {"/a$b/", "\"/a\\\\$b/fennick\" %F"},
+        {"/a\"b/", "\"/a\\\\\"b/fennick\" %F"},
+        {"/a\\b/", "\"/a\\\\\\\\b/fennick\" %F"},
+        {"/50%/", "\"/50%%/fennick\" %F"},
     };
     for (const auto& [folder, exec] : rows)
         EXPECT_EQ(RigaExec(folder), exec) << folder.toStdString();

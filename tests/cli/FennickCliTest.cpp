@@ -7,12 +7,16 @@
 #include <sndfile.h>
 
 #include <array>
+#include <chrono>
+#include <cmath>
+#include <filesystem>
 #include <cstdio>
 #include <cstring>
 #include <sys/wait.h>
 
 using namespace velmar::cli;
 using namespace testing_support;
+using namespace std::chrono_literals;
 
 namespace {
 
@@ -139,7 +143,7 @@ TEST(FennickCli, ExitCodesAndOneLinePerFailure)
     // The default folder: the documents folder (here the home folder) + Musica.
     DecodedOgg d = DecodeOgg(dir.File("Musica/good.ogg"));
     EXPECT_TRUE(d.ok);
-    EXPECT_EQ(d.comments, std::vector<std::string>{"COMMENT=Codificato con Velmar Fennick"});
+    EXPECT_EQ(WithoutReplayGain(d.comments), std::vector<std::string>{"COMMENT=Codificato con Velmar Fennick"});
 
     Result mixed = RunCli(dir, "-o out good.wav missing.wav bad.wav");
     EXPECT_EQ(mixed.code, 1);
@@ -229,7 +233,7 @@ TEST(FennickCli, TheSourcesTagsReachTheOutputAsWritten)
             r.options.empty() ? std::vector<std::string>{"TITLE=" + r.titleOut, "ARTIST=Artista", "TRACKNUMBER=" + r.track,
                                                          "DATE=2024", comment}
                               : std::vector<std::string>{comment};
-        EXPECT_EQ(DecodeOgg(dir.File(name + ".ogg")).comments, want);
+        EXPECT_EQ(WithoutReplayGain(DecodeOgg(dir.File(name + ".ogg")).comments), want);
     }
 }
 
@@ -252,7 +256,7 @@ TEST(FennickCli, NamesTagsAndSerialsFromTheCommandLine)
 
     ASSERT_EQ(RunCli(dir, "--quiet -o a -n '%a/%n %t' -a Altre -N 3 -c GENRE=Jazz -s 7 con.wav senza.wav").code, 0);
     const std::string first = dir.File("a/Altre/03 Uno.ogg"), second = dir.File("a/Altre/03 senza.ogg");
-    EXPECT_EQ(DecodeOgg(first).comments, (std::vector<std::string>{"TITLE=Uno", "ARTIST=Altre", "TRACKNUMBER=3",
+    EXPECT_EQ(WithoutReplayGain(DecodeOgg(first).comments), (std::vector<std::string>{"TITLE=Uno", "ARTIST=Altre", "TRACKNUMBER=3",
                                                                    "GENRE=Jazz", "COMMENT=Codificato con Velmar Fennick"}));
     EXPECT_EQ(ScanOggPages(first).serials.at(0), 7u);
     EXPECT_EQ(ScanOggPages(second).serials.at(0), 8u);
@@ -274,6 +278,61 @@ TEST(FennickCli, NamesTagsAndSerialsFromTheCommandLine)
     EXPECT_EQ(ReadBytes(dir.File("b/con.ogg")), before);
 }
 
+namespace {
+
+// The value of a comment, or "" when the file has none of that name.
+std::string CommentValue(const std::string& Ogg, const std::string& Name)
+{
+    for (const std::string& c : DecodeOgg(Ogg).comments)
+        if (c.rfind(Name + "=", 0) == 0)
+            return c.substr(Name.size() + 1);
+    return {};
+}
+
+} // namespace
+
+// The files of one folder are an album: every one carries the album's gain
+// (their loudness as one programme) beside its own. 1 kHz in both channels
+// at -23 and -13 dBFS read -23 and -13 LUFS (BS.1770), so together
+// 10 log10((10^-2.3 + 10^-1.3) / 2) = -15.60 LUFS.
+TEST(FennickCli, AlbumGainsByFolderAndKeptDates)
+{
+    TempDir dir;
+    const auto tone = [&](const std::string& Name, double Dbfs) {
+        std::filesystem::create_directories(std::filesystem::path(dir.File(Name)).parent_path());
+        WriteBytes(dir.File(Name), MakeWav16(Sine(48000 * 5, 48000, {1000, 1000}, std::pow(10, Dbfs / 20)), 2, 48000));
+        std::filesystem::last_write_time(dir.File(Name), std::filesystem::file_time_type::clock::now() - 100h);
+    };
+    tone("uno/a.wav", -23);
+    tone("uno/b.wav", -13);
+    tone("due/c.wav", -23);
+    ASSERT_EQ(RunCli(dir, "--quiet -o out -r 48000 --album-gain --mantieni-data -R uno due").code, 0);
+    struct Row {
+        const char* file;
+        double track, album, albumPeak;
+    };
+    const Row rows[] = {
+        {"out/uno/a.ogg", 5.00, -2.40, 0.2239},
+        {"out/uno/b.ogg", -5.00, -2.40, 0.2239},
+        {"out/due/c.ogg", 5.00, 5.00, 0.0708},
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE(r.file);
+        const std::string out = dir.File(r.file);
+        EXPECT_NEAR(std::stod(CommentValue(out, "REPLAYGAIN_TRACK_GAIN")), r.track, 0.05);
+        // The measure keeps a histogram (constant memory): 0.1 LU bins.
+        EXPECT_NEAR(std::stod(CommentValue(out, "REPLAYGAIN_ALBUM_GAIN")), r.album, 0.1);
+        EXPECT_NEAR(std::stod(CommentValue(out, "REPLAYGAIN_ALBUM_PEAK")), r.albumPeak, 2e-4);
+        EXPECT_NE(CommentValue(out, "REPLAYGAIN_TRACK_GAIN").find(" dB"), std::string::npos);
+        const std::string in = dir.File(std::string(r.file).substr(4, std::string(r.file).size() - 8) + ".wav");
+        EXPECT_EQ(std::filesystem::last_write_time(out), std::filesystem::last_write_time(in));
+    }
+    // And without: no gain at all, the file's own date.
+    ASSERT_EQ(RunCli(dir, "--quiet -o senza --nessun-replaygain uno/a.wav").code, 0);
+    EXPECT_EQ(CommentValue(dir.File("senza/a.ogg"), "REPLAYGAIN_TRACK_GAIN"), "");
+    EXPECT_GT(std::filesystem::last_write_time(dir.File("senza/a.ogg")), std::filesystem::last_write_time(dir.File("uno/a.wav")));
+}
+
 // "-" through real pipes: a WAVE file of unknown length as ffmpeg writes it,
 // and a FLAC file, give the stream the same samples given by name give, on
 // the standard output with the summary on stderr, or in stdin.ogg under -o;
@@ -288,7 +347,9 @@ TEST(FennickCli, TheStandardInputThroughPipes)
         std::memset(wav.data() + at, 0xFF, 4);
     WriteBytes(dir.File("ffmpeg.wav"), wav);
     WriteBytes(dir.File("brano.flac"), SndfileBytes(SF_FORMAT_FLAC | SF_FORMAT_PCM_16, src, 2, 44100));
-    ASSERT_EQ(RunCli(dir, "--quiet -o nome brano.wav").code, 0);
+    // The standard output gets no ReplayGain (its header cannot be written
+    // again at the end): the file by name, without it, has a header as long.
+    ASSERT_EQ(RunCli(dir, "--quiet --nessun-replaygain -o nome brano.wav").code, 0);
     const std::string named = dir.File("nome/brano.ogg");
     for (const char* in : {"ffmpeg.wav", "brano.flac"}) {
         SCOPED_TRACE(in);

@@ -411,6 +411,9 @@ struct PieceCase {
     int Rate;
     uint32_t PieceBlocks; // MPEG: bytes
     uint32_t DstFrames;   // 0: room for the whole result
+    // MPEG: junk before the stream, a free-format layer I header and an
+    // MPEG-2 one cut short; libmpg123 made of them what it had been fed.
+    bool JunkFirst = false;
 };
 
 class Piecewise : public ::testing::TestWithParam<PieceCase> {};
@@ -422,6 +425,11 @@ TEST_P(Piecewise, GivesExactlyTheWholeConversion)
     const std::vector<int16_t> src = Sine(3 * c.Rate + 77, c.Rate, std::vector<double>(c.Channels, 440), 0.5);
     Coded coded = Encode(c.Format, src, c.Channels, c.Rate);
     ASSERT_FALSE(coded.Data.empty());
+    if (c.JunkFirst) {
+        const std::vector<uint8_t> junk = {'R', 'I', 'F', 'F', 'd', 'a', 't', 'a', 0xFF, 0xFF,
+                                           0x00, 0x00, 0xFF, 0xF3, 0x90, 0xFF, 0xFF, 0x00, 0x00};
+        coded.Data.insert(coded.Data.begin(), junk.begin(), junk.end());
+    }
     const uint32_t frameBytes = 2 * c.Channels;
     const Pieces whole = ConvertInPieces(coded, coded.Data.size(), 64u << 20);
     ASSERT_EQ(whole.Result, 0u);
@@ -454,7 +462,8 @@ INSTANTIATE_TEST_SUITE_P(
                       PieceCase{"ExtensiblePcm24", kExt, 2, 48000, 1001, 0},
                       PieceCase{"Mp3StereoOddPieces", 0, 2, 44100, 417, 0},
                       PieceCase{"Mp3MonoByteByByteShortDestination", 0, 1, 22050, 1, 1151},
-                      PieceCase{"Mp3UntaggedStereo", kMp3Untagged, 2, 44100, 4096, 999}),
+                      PieceCase{"Mp3UntaggedStereo", kMp3Untagged, 2, 44100, 4096, 999},
+                      PieceCase{"Mp3AfterJunkInPiecesOfNine", 0, 2, 44100, 9, 0, true}),
     [](const auto& Info) { return std::string(Info.param.Name); });
 
 TEST(Acm, HandleAndHeaderMisuseIsReported)

@@ -1,7 +1,7 @@
 // The readers on the files real tools write: WAVE of other sample widths
 // and coded formats, AIFF, AIFF-C and FLAC, written here by libsndfile,
 // from a file and through a pipe. 8- and 16-bit and coded data come out as
-// 16-bit, the rest as float: both are compared at full scale 1.0.
+// 16-bit, the rest (MPEG too) as float: both are compared at full scale 1.0.
 #include "platform/PipeStream.h"
 #include "sources/VelmarWave.h"
 
@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 #include <sndfile.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <thread>
@@ -142,6 +143,7 @@ TEST(VelmarWaveCoded, EveryRealFileSoundsLikeItsSourceFromAFileOrAPipe)
         TSourceKind kind = TSourceKind::Wave;
         bool deep = false;   // 24 significant bits in the source
         uint32_t sizes = 0;  // NoSize, ZeroSize: the WAVE header's sizes say nothing
+        double amp = 0.5;    // 1.0: samples at full scale, whose coded form overshoots it
     };
     const Case cases[] = {
         {"PCM 8-bit", SF_FORMAT_WAV | SF_FORMAT_PCM_U8, 30, 0},
@@ -157,6 +159,7 @@ TEST(VelmarWaveCoded, EveryRealFileSoundsLikeItsSourceFromAFileOrAPipe)
         {"A-law", SF_FORMAT_WAV | SF_FORMAT_ALAW, 30, 0},
         {"GSM 6.10", SF_FORMAT_WAV | SF_FORMAT_GSM610, 15, 0},
         {"MPEG layer 3", 0, 30, 0},
+        {"MPEG layer 3 at full scale", 0, 25, 0, TSourceKind::Wave, false, 0, 1.0},
         {"PCM 16-bit, sizes 0xFFFFFFFF", SF_FORMAT_WAV | SF_FORMAT_PCM_16, 999, 0, TSourceKind::Wave, false, NoSize},
         {"PCM 16-bit, sizes 0", SF_FORMAT_WAV | SF_FORMAT_PCM_16, 999, 0, TSourceKind::Wave, false, ZeroSize},
         {"AIFF 16-bit", SF_FORMAT_AIFF | SF_FORMAT_PCM_16, 999, 0, TSourceKind::Aiff},
@@ -175,7 +178,7 @@ TEST(VelmarWaveCoded, EveryRealFileSoundsLikeItsSourceFromAFileOrAPipe)
             SCOPED_TRACE(std::string(k.name) + (channels == 1 ? " mono" : " stereo"));
             TempDir dir;
             const auto src = Sine(Frames, Rate, channels == 1 ? std::vector<double>{440}
-                                                              : std::vector<double>{440, 1000});
+                                                              : std::vector<double>{440, 1000}, k.amp);
             if (k.deep) {
                 WriteBytes(dir.File("in.wav"), SndfileBytes(k.format, Deep(src), channels, Rate));
             } else {
@@ -203,6 +206,10 @@ TEST(VelmarWaveCoded, EveryRealFileSoundsLikeItsSourceFromAFileOrAPipe)
                 EXPECT_EQ(got, Scaled(src));
             else
                 EXPECT_GT(SnrDb(Scaled(src), got), k.minSnr);
+            if (k.amp == 1.0) { // the decoder's peaks above full scale are kept
+                EXPECT_GT(std::max(*std::max_element(got.begin(), got.end()),
+                                   -*std::min_element(got.begin(), got.end())), 1.0f);
+            }
             EXPECT_EQ(w->OpenCount(), 0);
             // Through a pipe: the same samples, read once in order.
             TSourceDescription piped;

@@ -200,16 +200,20 @@ TEST(VelmarWave, ChunkLayoutsOfRealWriters)
 }
 
 // A stream whose size says what a file over 4 GiB would hold: its header,
-// and zeros after it.
+// zeros after it, and bytes put at given offsets.
 class THugeStream : public TStream {
 public:
-    THugeStream(std::vector<uint8_t> Head, int64_t Size) : FHead(std::move(Head)), FSize(Size) {}
+    THugeStream(std::vector<uint8_t> Head, int64_t Size) : FSize(Size) { Put(0, std::move(Head)); }
+    void Put(int64_t At, std::vector<uint8_t> Bytes) { FPieces.emplace_back(At, std::move(Bytes)); }
     int64_t Read(void* Buffer, int64_t Count) override
     {
         const int64_t n = std::max<int64_t>(0, std::min(Count, FSize - FPos));
         auto* p = static_cast<uint8_t*>(Buffer);
-        for (int64_t i = 0; i < n; ++i, ++FPos)
-            p[i] = FPos < int64_t(FHead.size()) ? FHead[size_t(FPos)] : 0;
+        std::memset(p, 0, size_t(n));
+        for (const auto& [at, bytes] : FPieces)
+            for (int64_t i = std::max(at, FPos); i < std::min(at + int64_t(bytes.size()), FPos + n); ++i)
+                p[i - FPos] = bytes[size_t(i - at)];
+        FPos += n;
         return n;
     }
     int64_t Write(const void*, int64_t) override { return 0; }
@@ -222,7 +226,7 @@ public:
     void SetSize(int64_t) override {}
 
 private:
-    std::vector<uint8_t> FHead;
+    std::vector<std::pair<int64_t, std::vector<uint8_t>>> FPieces;
     int64_t FSize;
     int64_t FPos = 0;
 };
@@ -238,9 +242,17 @@ TEST(VelmarWave, SizesBeyond4GiB)
         int64_t ds64Size;    // -1: no ds64 chunk
         int64_t fact;        // -1: no fact chunk
         int64_t frames, declared;
+        std::vector<std::pair<int64_t, std::vector<uint8_t>>> after = {}; // chunks at offsets from the data
+        bool readToTheEnd = false;       // no size fitted: the file's end is taken, with a warning
     };
     const int64_t wrapped = 6 * GiB + 4000; // sox: stores the size modulo 2^32
     const int64_t stored = wrapped % (4 * GiB);
+    std::vector<uint8_t> info, list, junk;
+    PutTag(info, "INFO");
+    PutChunk(info, "INAM", {'F', 'i', 'n', 'e'});
+    PutChunk(list, "LIST", info);
+    PutTag(junk, "junk");
+    PutU32(junk, uint32_t(3 * GiB));
     const Case cases[] = {
         {"RF64", "RF64", 0xFFFFFFFF, 6 * GiB, 6 * GiB, -1, 6 * GiB / 4, 6 * GiB / 4},
         {"RF64 cut short", "RF64", 0xFFFFFFFF, 5 * GiB, 6 * GiB, -1, 5 * GiB / 4, 6 * GiB / 4},
@@ -248,9 +260,14 @@ TEST(VelmarWave, SizesBeyond4GiB)
         {"wrapped size", "RIFF", uint32_t(wrapped), wrapped, -1, -1, wrapped / 4, wrapped / 4},
         {"wrapped, fact agrees", "RIFF", uint32_t(wrapped), wrapped, -1, uint32_t(wrapped / 4), wrapped / 4,
          wrapped / 4},
-        {"wrapped, fact says the short size", "RIFF", uint32_t(wrapped), wrapped, -1, stored / 4, stored / 4,
-         stored / 4},
-        {"more than a wrap after the data", "RIFF", 4000, wrapped + 2, -1, -1, 1000, 1000},
+        {"wrapped, then a LIST chunk", "RIFF", uint32_t(wrapped), wrapped + int64_t(list.size()), -1, -1,
+         wrapped / 4, wrapped / 4, {{wrapped, list}}},
+        // Two chunks of 3 GiB follow the data: its size is the declared one.
+        {"6 GiB of chunks after the data", "RIFF", 4000, 4000 + 2 * (3 * GiB + 8), -1, -1, 1000, 1000,
+         {{4000, junk}, {4000 + 3 * GiB + 8, junk}}},
+        {"more than a wrap after the data", "RIFF", 4000, wrapped + 2, -1, -1, (wrapped + 2) / 4, 1000, {}, true},
+        {"wrapped, the fact agreeing with no size that fits", "RIFF", uint32_t(wrapped), wrapped, -1, stored / 4,
+         wrapped / 4, stored / 4, {}, true},
     };
     for (const Case& k : cases) {
         SCOPED_TRACE(k.name);
@@ -274,11 +291,21 @@ TEST(VelmarWave, SizesBeyond4GiB)
         PutU32(c, k.dataSize);
         std::vector<uint8_t> head = Riff(c, k.form);
         THugeStream s(head, int64_t(head.size()) + k.trueBytes);
+        for (const auto& [at, bytes] : k.after)
+            s.Put(int64_t(head.size()) + at, bytes);
         TVelmarWaveIn w;
         w.SetStream(&s);
         const TWaveDescription d = w.Description();
         EXPECT_EQ(d.Frames, k.frames);
         EXPECT_EQ(d.DeclaredFrames, k.declared);
+        EXPECT_EQ(d.Warnings.size(), k.readToTheEnd ? 1u : 0u);
+        if (k.readToTheEnd) {
+            EXPECT_EQ(d.Warnings.at(0), TestoMotivo(TMotivo::OltreDichiarato, Secondi(k.frames, 96000) + " invece dei " +
+                                                                            Secondi(k.declared, 96000) + " dichiarati"));
+        }
+        if (!k.after.empty() && k.after[0].second == list) {
+            EXPECT_EQ(d.Tags, TStringList{"TITLE=Fine"}); // the walk went on after the data
+        }
         EXPECT_EQ(d.Size, k.frames * 4);
         w.BeginRead();
         EXPECT_EQ(w.Size(), k.frames * 4);
@@ -659,6 +686,13 @@ TEST(VelmarWaveTags, Id3v2)
          Id3(3, 0x80, Frame(3, "TIT2", Join({{1}, {0xFF, 0x00, 0xFE}, Utf16(u"Sì", false)}), 0, 7)),
          {"TITLE=Sì"}},
         {"ID3v2.2 is not read", "id3 ", Join({Bytes("ID3"), {2, 0, 0, 0, 0, 0, 11}, Bytes("TT2\0\0\5\0Nome")}), {}},
+        // Plain sizes where v2.4 wants syncsafe ones: 256 reads as 128, 300
+        // as 172, 201 is no syncsafe number at all.
+        {"v2.4 written with plain sizes", "id3 ",
+         Id3(4, 0, Join({Frame(3, "TIT2", Join({{3}, Bytes(std::string(255, 'T'))})),
+                         Frame(3, "TPE1", Join({{3}, Bytes(std::string(200, 'a'))})),
+                         Frame(3, "TALB", Join({{3}, Bytes(std::string(299, 'x'))})), std::vector<uint8_t>(16, 0)})),
+         {"TITLE=" + std::string(255, 'T'), "ARTIST=" + std::string(200, 'a'), "ALBUM=" + std::string(299, 'x')}},
     };
     for (const Case& k : cases) {
         SCOPED_TRACE(k.name);

@@ -74,7 +74,7 @@ struct Outcome {
     std::vector<uint8_t> Image;
 };
 
-// The reader's sequence: load, suggest PCM, convert, save.
+// Load, suggest 16-bit PCM, convert, save.
 Outcome RunConverter(const std::vector<uint8_t>& File)
 {
     Outcome o;
@@ -119,16 +119,19 @@ std::vector<int16_t> ImageSamples(const std::vector<uint8_t>& Im, int Ch, int Ra
     return s;
 }
 
-// The file's samples through TVelmarWaveDecoder, CodedBlocks at a time,
-// read in pieces of an odd frame count.
+// The file's samples through TVelmarWaveDecoder as 16-bit PCM, as the
+// converter makes them, CodedBlocks at a time, read in pieces of an odd
+// frame count.
 std::vector<int16_t> Streamed(const std::vector<uint8_t>& File, uint32_t CodedBlocks)
 {
     TMemoryStream in = StreamOf(File);
     const TWaveChunks chunks = WalkWaveChunks(in);
     const TWaveFormatBuffer fmt = FormatBufferOf(chunks.Fmt);
+    WAVEFORMATEX pcm{};
+    pcm.wFormatTag = WAVE_FORMAT_PCM;
+    EXPECT_EQ(acmFormatSuggest(nullptr, &fmt.Format, &pcm, sizeof pcm, ACM_FORMATSUGGESTF_WFORMATTAG), 0u);
     TVelmarWaveDecoder decoder;
-    EXPECT_EQ(decoder.Open(in, chunks.DataPos, chunks.DataSize, &fmt.Format, chunks.FactFrames,
-                           nullptr, CodedBlocks),
+    EXPECT_EQ(decoder.Open(in, chunks.DataPos, chunks.DataSize, &fmt.Format, chunks.FactFrames, &pcm, CodedBlocks),
               0u);
     std::vector<int16_t> s;
     std::vector<uint8_t> piece(1001 * 4);

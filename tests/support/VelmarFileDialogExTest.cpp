@@ -5,6 +5,7 @@
 
 #include <QAbstractItemView>
 #include <QCheckBox>
+#include <QClipboard>
 #include <QCompleter>
 #include <QDialogButtonBox>
 #include <QElapsedTimer>
@@ -14,6 +15,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QScopeGuard>
+#include <QTest>
 #include <QTimer>
 #include <QTranslator>
 #include <QTreeView>
@@ -146,7 +148,7 @@ QStringList Shown(QTreeView* Tree, const QString& Name)
                 continue;
             QStringList texts;
             for (int c = 0; c < Tree->model()->columnCount(root); ++c)
-                texts << Tree->model()->index(row, c, root).data().toString();
+                texts << TestoDettaglio(Tree->model()->index(row, c, root));
             return texts;
         }
         QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
@@ -210,6 +212,110 @@ TEST(VelmarFileDialogEx, SeveralFilesComeBackWithFullPaths)
     // A later cancel empties the list.
     EXPECT_FALSE(ExecuteWith(d, [] {}));
     EXPECT_TRUE(d.Files().empty());
+}
+
+// Names typed key by key or pasted into "Nome del file:", quoted, with
+// blanks, relative to the folder shown or absolute: every one comes back,
+// in the order of the name box.
+TEST(VelmarFileDialogEx, EveryQuotedNameTypedOrPastedComesBack)
+{
+    QtTestApp();
+    TempDir tmp;
+    for (const char* n : {"Brano uno.wav", "terzo-mono.wav", "Brano due.wav", "a/x.wav", "b/y.wav", "c/z.wav"}) {
+        std::filesystem::create_directories(std::filesystem::path(tmp.File(n)).parent_path());
+        testing_support::WriteBytes(tmp.File(n), {1, 2, 3});
+    }
+    const QString dir = QString::fromStdString(tmp.Path());
+    const struct {
+        QString Text;
+        TStringList Files;
+    } rows[] = {
+        {"\"Brano uno.wav\" \"terzo-mono.wav\"", {tmp.File("Brano uno.wav"), tmp.File("terzo-mono.wav")}},
+        {"\"terzo-mono.wav\" \"Brano due.wav\" \"Brano uno.wav\"",
+         {tmp.File("terzo-mono.wav"), tmp.File("Brano due.wav"), tmp.File("Brano uno.wav")}},
+        {"\"" + dir + "/a/x.wav\" \"" + dir + "/b/y.wav\" \"" + dir + "/c/z.wav\"",
+         {tmp.File("a/x.wav"), tmp.File("b/y.wav"), tmp.File("c/z.wav")}},
+        {"\"a/x.wav\" \"" + dir + "/Brano uno.wav\"", {tmp.File("a/x.wav"), tmp.File("Brano uno.wav")}},
+    };
+    for (const auto& r : rows) {
+        for (bool typed : {true, false}) {
+            SCOPED_TRACE((typed ? "typed: " : "pasted: ") + r.Text.toStdString());
+            TVelmarDialogEx d;
+            d.SetFilter("Audio Wave|*.wav");
+            d.setFileMode(QFileDialog::ExistingFiles);
+            d.setDirectory(dir);
+            const bool ok = ExecuteWith(d, [&] {
+                auto* edit = d.findChild<QLineEdit*>("fileNameEdit");
+                ASSERT_NE(edit, nullptr);
+                d.activateWindow();
+                edit->setFocus();
+                EXPECT_TRUE(QTest::qWaitFor([edit] { return edit->hasFocus(); }, 2000)); // as a person types
+                if (typed) {
+                    QTest::keyClicks(edit, r.Text);
+                } else {
+                    QGuiApplication::clipboard()->setText(r.Text);
+                    QTest::keyClick(edit, Qt::Key_V, Qt::ControlModifier);
+                }
+                QTest::keyClick(edit, Qt::Key_Return);
+            });
+            EXPECT_TRUE(ok);
+            EXPECT_EQ(d.Files(), r.Files);
+        }
+    }
+}
+
+// With a settings file, each row opens a new dialog (as a new session
+// would) after Before, checks the folder it opens in, and confirms it in
+// Choose, or cancels it when Choose is empty.
+TEST(VelmarFileDialogEx, OpensInTheFolderChosenLastElseMusicElseHome)
+{
+    QtTestApp();
+    TempDir tmp;
+    const QByteArray home = qgetenv("HOME"), config = qgetenv("XDG_CONFIG_HOME");
+    const auto restore = qScopeGuard([&] {
+        qputenv("HOME", home);
+        qputenv("XDG_CONFIG_HOME", config);
+    });
+    qputenv("HOME", QByteArray::fromStdString(tmp.Path()));
+    qputenv("XDG_CONFIG_HOME", QByteArray::fromStdString(tmp.File(".config")));
+    std::filesystem::create_directories(tmp.File(".config"));
+    const std::string dirs = "XDG_MUSIC_DIR=\"$HOME/Musica mia\"\n";
+    testing_support::WriteBytes(tmp.File(".config/user-dirs.dirs"), {dirs.begin(), dirs.end()});
+    for (const char* d : {"scelta", "altra"})
+        std::filesystem::create_directories(tmp.File(d));
+    testing_support::WriteBytes(tmp.File("scelta/uno.wav"), {1});
+    const auto q = [](const std::string& P) { return QString::fromStdString(P); };
+    const struct {
+        const char* What;
+        std::function<void()> Before;
+        QString OpensIn;
+        QString Choose; // a folder to confirm a file in; empty: cancel
+    } rows[] = {
+        {"no settings, no music folder: home", [] {}, q(tmp.Path()), ""},
+        {"the music folder", [&] { std::filesystem::create_directory(tmp.File("Musica mia")); }, q(tmp.File("Musica mia")),
+         q(tmp.File("scelta"))},
+        {"the folder confirmed last", [] {}, q(tmp.File("scelta")), ""},
+        {"a cancel does not count", [] {}, q(tmp.File("scelta")), ""},
+        {"the folder confirmed last is gone", [&] { std::filesystem::remove_all(tmp.File("scelta")); },
+         q(tmp.File("Musica mia")), ""},
+    };
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.What);
+        r.Before();
+        TVelmarDialogEx d;
+        d.SetMemoria(q(tmp.File(".config/velmar-fennick/velmar-fennick.conf")));
+        QString opened;
+        const bool ok = ExecuteWith(d, [&] {
+            opened = d.directory().absolutePath();
+            if (r.Choose.isEmpty())
+                return;
+            d.setDirectory(r.Choose);
+            d.findChild<QLineEdit*>("fileNameEdit")->setText("uno.wav");
+            Button(d, QDialogButtonBox::Open)->click();
+        });
+        EXPECT_EQ(opened, r.OpensIn);
+        EXPECT_EQ(ok, !r.Choose.isEmpty());
+    }
 }
 
 TEST(VelmarFileDialogEx, FilterInPipeForm)
