@@ -16,6 +16,20 @@
 
 namespace velmar {
 
+namespace {
+
+// A dropped file's extension the list takes: WAVE files as their names are
+// usually written, AIFF and FLAC in any case.
+bool Trascinabile(const std::string& Ext)
+{
+    if (Ext == ".wav" || Ext == ".WAV")
+        return true;
+    const QString e = QString::fromStdString(Ext).toLower();
+    return e == ".flac" || e == ".aif" || e == ".aiff" || e == ".aifc";
+}
+
+} // namespace
+
 bool EsisteFile(const std::string& Path)
 {
     std::error_code ec;
@@ -67,7 +81,7 @@ void TPrima::DropDropFiles()
         const std::string name = path.substr(path.find_last_of('/') + 1);
         const size_t dot = name.find_last_of('.');
         const std::string ext = dot == std::string::npos ? std::string() : name.substr(dot);
-        if (ext == ".wav" || ext == ".WAV")
+        if (Trascinabile(ext))
             AggiungiVoce(path);
         else
             Avviso(CaptionErrore, suiStop,

@@ -119,7 +119,7 @@ void TPrima::CreaComponenti()
     Drop->SetOnDropFiles([this](QObject*) { DropDropFiles(); });
 
     Apri = new TVelmarDialogEx(this);
-    Apri->SetFilter(QStringLiteral("Audio Wave|*.wav"));
+    Apri->SetFilter(QStringLiteral("Tutti i file audio supportati|*.wav;*.flac;*.aif;*.aiff;*.aifc|Audio Wave|*.wav"));
     Apri->SetHideReadOnly(true);
     Apri->setFileMode(QFileDialog::ExistingFiles);
     Apri->setSizeGripEnabled(true);

@@ -76,7 +76,8 @@ void AggiornaVoceDesktop(const QString& CartellaProgramma)
     const QString text = QStringLiteral("[Desktop Entry]\n"
                                         "Type=Application\n"
                                         "Name=%1\n"
-                                        "MimeType=audio/wav;audio/x-wav;audio/vnd.wave;\n"
+                                        "MimeType=audio/wav;audio/x-wav;audio/vnd.wave;audio/flac;audio/x-flac;"
+                                        "audio/aiff;audio/x-aiff;\n"
                                         "Exec=%2\n"
                                         "NoDisplay=true\n")
                              .arg(QLatin1String(NomeComando), RigaExec(CartellaProgramma));

@@ -17,7 +17,8 @@
 namespace {
 
 const char* const Uso = "Uso: fennick [FILE...]\n"
-                        "Converte file Audio Wave (.wav) in file Ogg Vorbis con una procedura guidata.\n"
+                        "Converte file Audio Wave (.wav), AIFF (.aif, .aiff, .aifc) e FLAC (.flac) in\n"
+                        "file Ogg Vorbis con una procedura guidata.\n"
                         "I FILE che esistono si aprono nell'elenco del passo 2 e il programma si chiude\n"
                         "alla fine della codifica.\n"
                         "\n"

@@ -5,6 +5,7 @@
 #include "engine/VelmarBatch.h"
 #include "platform/Motivi.h"
 #include "platform/XdgDirs.h"
+#include "sources/VelmarSource.h"
 #include "vorbis/VelmarVorbis.h"
 
 #include <algorithm>
@@ -16,6 +17,10 @@
 #include <numeric>
 #include <ostream>
 #include <thread>
+
+#include <poll.h>
+#include <signal.h>
+#include <unistd.h>
 
 namespace velmar::cli {
 
@@ -83,16 +88,10 @@ std::string BaseName(const std::string& Path)
 
 std::string Quoted(const std::string& Path) { return "\"" + Path + "\""; }
 
-bool IsWav(const std::filesystem::path& Name)
-{
-    std::string n = Name.string();
-    if (n.size() <= 4)
-        return false;
-    std::transform(n.end() - 4, n.end(), n.end() - 4, [](unsigned char c) { return char(std::tolower(c)); });
-    return n.ends_with(".wav");
-}
+// The name an output of the standard input takes in an output folder.
+constexpr const char* StdinOutputName = "stdin.ogg";
 
-// Folder's .wav files, in name order, into Into (their folders below it).
+// Folder's audio files, in name order, into Into (their folders below it).
 void Walk(const std::filesystem::path& Folder, const std::filesystem::path& Into, std::vector<TJob>& Jobs,
           std::vector<std::string>& Errors)
 {
@@ -111,7 +110,7 @@ void Walk(const std::filesystem::path& Folder, const std::filesystem::path& Into
         const fs::path name = e.path().filename();
         if (e.is_directory(ec) && !e.is_symlink(ec))
             Walk(e.path(), Into / name, Jobs, Errors);
-        else if (IsWav(name) && e.is_regular_file(ec))
+        else if (HasSourceExtension(name.string()) && e.is_regular_file(ec))
             Jobs.push_back({e.path().string(), Into.string()});
     }
 }
@@ -148,8 +147,13 @@ std::vector<std::vector<size_t>> Albums(const std::vector<TJob>& Jobs)
 
 std::string UsageText()
 {
-    return "Uso: fennick-cli [OPZIONI] FILE|CARTELLA...\n"
-           "Converte file Audio Wave (.wav) in file Ogg Vorbis.\n"
+    return "Uso: fennick-cli [OPZIONI] FILE|CARTELLA|-...\n"
+           "Converte file audio WAVE (.wav), AIFF e AIFF-C (.aif, .aiff, .aifc) e FLAC\n"
+           "(.flac) in file Ogg Vorbis; il formato si riconosce dal contenuto del file.\n"
+           "                    es. fennick-cli brano.flac disco.aiff\n"
+           "  -                 l'ingresso standard (una volta sola): il flusso va\n"
+           "                    sull'uscita standard, o in CARTELLA/stdin.ogg con -o\n"
+           "                    es. ffmpeg -i x.mkv -f wav - | fennick-cli - > x.ogg\n"
            "\n"
            "Codifica:\n"
            "  -q, --quality N   qualità, da -1 a 10, anche con decimali (predefinita 4)\n"
@@ -174,20 +178,22 @@ std::string UsageText()
            "                    nomi dai tag: %a artista, %t titolo, %l album, %n traccia,\n"
            "                    %d data, %g genere, %f nome del file, %% un %\n"
            "                    es. -n \"%a/%l/%n %t\"\n"
-           "  -R, --ricorsivo   converte i file .wav delle cartelle indicate e delle loro\n"
-           "                    sottocartelle, ricreandone la struttura  es. -R Archivio\n"
+           "  -R, --ricorsivo   converte i file audio (.wav, .flac, .aif, .aiff, .aifc)\n"
+           "                    delle cartelle indicate e delle loro sottocartelle,\n"
+           "                    ricreandone la struttura  es. -R Archivio\n"
            "  -j PROCESSI       file codificati insieme (predefinito: numero di processori)\n"
            "                    es. -j 2\n"
-           "  --salta-esistenti salta i file già convertiti (il file .ogg esiste e non è più\n"
-           "                    vecchio del file .wav): ripetere il comando riprende il lavoro\n"
+           "  --salta-esistenti salta i file già convertiti (il file .ogg esiste e non è\n"
+           "                    più vecchio dell'originale): ripetere il comando riprende\n"
+           "                    il lavoro\n"
            "  --verifica        rilegge ogni file prodotto e ne controlla canali e durata\n"
            "\n"
-           "Tag (in ogni file prodotto, al posto di quelli del file .wav):\n"
+           "Tag (in ogni file prodotto, al posto di quelli dell'originale):\n"
            "  -t, --title T  -a, --artist A  -l, --album L  -N, --tracknum N\n"
            "  -d, --date D  -G, --genre G  es. -a \"Quartetto\" -d 2024\n"
            "  -c, --comment NOME=VALORE\n"
            "                    un tag qualsiasi, anche più volte  es. -c COMPOSER=Verdi\n"
-           "  --nessun-tag      non riporta titolo, artista, album... del file .wav\n"
+           "  --nessun-tag      non riporta titolo, artista, album... dell'originale\n"
            "\n"
            "Volume (ReplayGain 2.0, misurato durante la codifica):\n"
            "  --nessun-replaygain\n"
@@ -348,7 +354,20 @@ bool ParseOptions(const std::vector<std::string>& Args, TOptions& O, std::string
         Error = "nessun file da codificare";
         return false;
     }
+    if (std::count(O.Files.begin(), O.Files.end(), StandardInputName) > 1) {
+        Error = "l'ingresso standard (-) si può leggere una volta sola";
+        return false;
+    }
+    if (O.Verify && WritesStandardOutput(O)) {
+        Error = "--verifica non può rileggere l'uscita standard: usa -o CARTELLA";
+        return false;
+    }
     return true;
+}
+
+bool WritesStandardOutput(const TOptions& O)
+{
+    return O.OutputDir.empty() && std::find(O.Files.begin(), O.Files.end(), StandardInputName) != O.Files.end();
 }
 
 std::vector<TJob> ListJobs(const TOptions& O, const std::string& OutDir, std::vector<std::string>& Errors,
@@ -358,7 +377,7 @@ std::vector<TJob> ListJobs(const TOptions& O, const std::string& OutDir, std::ve
     std::vector<TJob> jobs;
     for (const std::string& arg : O.Files) {
         std::error_code ec;
-        if (!fs::is_directory(arg, ec)) {
+        if (arg == StandardInputName || !fs::is_directory(arg, ec)) {
             jobs.push_back({arg, OutDir});
             continue;
         }
@@ -412,9 +431,23 @@ void TInterruption::Detach()
     FStop = nullptr;
 }
 
+namespace {
+
+// The reader of the standard output has gone (a closed pipe).
+bool StandardOutputClosed()
+{
+    pollfd out{STDOUT_FILENO, POLLOUT, 0};
+    return ::poll(&out, 1, 0) == 1 && (out.revents & POLLERR);
+}
+
+} // namespace
+
 int RunBatch(const TOptions& O, std::ostream& Out, std::ostream& Err, const std::function<int()>& TerminalWidth,
              TInterruption* Interruption)
 {
+    // The standard output carries a stream: not a byte of text goes there.
+    const bool toStdout = WritesStandardOutput(O);
+    std::ostream& summary = toStdout ? Err : Out;
     LoadCodecLibraries();
     const std::string outDir = O.OutputDir.empty() ? XdgUserDir("DOCUMENTS") + "/Musica" : O.OutputDir;
     std::vector<std::string> listErrors, listWarnings;
@@ -453,6 +486,13 @@ int RunBatch(const TOptions& O, std::ostream& Out, std::ostream& Err, const std:
         status.Ended(i, worked);
         if (r.Outcome == TEncodeOutcome::Skipped)
             ++skipped;
+        if (r.Outcome == TEncodeOutcome::Failed && r.Output == StandardOutputName && Interruption &&
+            StandardOutputClosed()) {
+            // Whoever read the stream has gone: the end of a closed pipe,
+            // as SIGPIPE would have it, not a failure of the file.
+            Interruption->Interrupt(SIGPIPE);
+            return;
+        }
         if (r.Outcome == TEncodeOutcome::Failed) {
             ++failed;
             status.Line("fennick-cli: impossibile codificare " + Quoted(in) + ": " + r.Reason);
@@ -476,8 +516,13 @@ int RunBatch(const TOptions& O, std::ostream& Out, std::ostream& Err, const std:
         } attached{Interruption};
         if (Interruption)
             Interruption->Attach([&batch] { batch.StopAll(TStopMode::Discard); });
-        const auto name = [&](const TJob& j) {
-            return O.Names.empty() ? std::string() : NameFromPattern(O.Names, TagsFor(j.Input, settings), j.Input);
+        const auto name = [&](const TJob& j) -> std::string {
+            const bool stdinJob = j.Input == StandardInputName;
+            if (stdinJob && toStdout)
+                return StandardOutputName;
+            if (!O.Names.empty())
+                return NameFromPattern(O.Names, TagsFor(j.Input, settings), stdinJob ? "stdin" : j.Input);
+            return stdinJob ? StdinOutputName : "";
         };
         if (O.AlbumGain) {
             // Album by album: its files measured together, then queued
@@ -504,8 +549,9 @@ int RunBatch(const TOptions& O, std::ostream& Out, std::ostream& Err, const std:
         return 128 + signal;
     }
     if (!O.Quiet)
-        Out << Counted(encoded, "file codificato", "file codificati") << ", " << Counted(skipped, "saltato", "saltati")
-            << ", " << Counted(failed, "errore", "errori") << " → " << outDir << std::endl;
+        summary << Counted(encoded, "file codificato", "file codificati") << ", " << Counted(skipped, "saltato", "saltati")
+            << ", " << Counted(failed, "errore", "errori") << " → "
+            << (toStdout && jobs.size() == 1 ? "uscita standard" : outDir) << std::endl;
     return failed > 0 ? 1 : 0;
 }
 

@@ -24,7 +24,7 @@ struct TOptions {
     std::string OutputDir;       // empty: documents folder + "/Musica"
     int Jobs = 0;                // 0: number of CPUs
     bool HighQualityResampling = true; // --ricampionamento alta|veloce
-    bool Recursive = false;      // -R: folders are searched for .wav files
+    bool Recursive = false;      // -R: folders are searched for audio files
     bool SkipExisting = false;   // --salta-esistenti
     bool CarryTags = true;       // --nessun-tag: false
     bool Verify = false;         // --verifica
@@ -39,8 +39,11 @@ struct TOptions {
 };
 
 // Parses the arguments (without the program name); on a usage error returns
-// false with an Italian message in Error.
+// false with an Italian message in Error. "-" is the standard input, at
+// most once.
 bool ParseOptions(const std::vector<std::string>& Args, TOptions& Options, std::string& Error);
+// "-" without -o: its stream goes to the standard output.
+bool WritesStandardOutput(const TOptions& Options);
 std::string UsageText();
 
 // One file of a batch: the input and the folder its output goes to.
@@ -50,13 +53,15 @@ struct TJob {
     bool operator==(const TJob&) const = default;
 };
 
-// The files the arguments name, in their order. A file goes into OutDir.
-// With Recursive, a folder's files whose names end in ".wav" (any case) are
+// The files the arguments name, in their order. A file goes into OutDir,
+// and so does "-" (the standard input). With Recursive, a folder's files
+// whose names end as audio files' do (sources/VelmarSource.h: ".wav",
+// ".flac", ".aif", ".aiff", ".aifc", any case) are
 // taken in name order, folder by folder, each into OutDir + the folder's
 // own name + its path under that folder ("Archivio/A/1.wav" into
 // OutDir/Archivio/A); "." and "/" add no name. Links to folders are not
 // followed (no loops). A folder without Recursive, or one that cannot be
-// read, is one Italian line in Errors naming it; a folder without .wav
+// read, is one Italian line in Errors naming it; a folder without audio
 // files one in Warnings.
 std::vector<TJob> ListJobs(const TOptions& Options, const std::string& OutDir, std::vector<std::string>& Errors,
                            std::vector<std::string>& Warnings);
@@ -80,7 +85,10 @@ private:
 };
 
 // Encodes every file. Out gets the closing line ("N file codificati, ..."),
-// unless Quiet; Err one line per failure or warning. With TerminalWidth
+// unless Quiet (Err does when the standard output carries a stream); "-"
+// is written to the standard output without -o, else to "stdin.ogg" in
+// the output folder (or the -n pattern's name, %f being "stdin"). A closed
+// standard output ends the batch as SIGPIPE would (Interruption); Err one line per failure or warning. With TerminalWidth
 // (Err is a terminal of that many columns, asked at every redraw) and not
 // Quiet, Err also shows one status line rewritten in place, never wider
 // than the terminal. Returns the exit code: 0, 1 when any file failed,

@@ -2,6 +2,7 @@
 #include "cli/SignalWatch.h"
 #include "platform/Version.h"
 
+#include <algorithm>
 #include <iostream>
 #include <sys/ioctl.h>
 #include <unistd.h>
@@ -25,6 +26,16 @@ int main(int argc, char** argv)
     if (options.Help) {
         std::cout << UsageText();
         return 0;
+    }
+    if (std::find(options.Files.begin(), options.Files.end(), "-") != options.Files.end() && ::isatty(STDIN_FILENO)) {
+        std::cerr << "fennick-cli: l'ingresso standard è un terminale: - legge un file da una pipe (... | fennick-cli "
+                     "-) o da una redirezione (- < brano.wav)\nUsa --help per l'aiuto.\n";
+        return 2;
+    }
+    if (WritesStandardOutput(options) && ::isatty(STDOUT_FILENO)) {
+        std::cerr << "fennick-cli: l'uscita standard è un terminale: reindirizzala (- > brano.ogg) o usa -o "
+                     "CARTELLA\nUsa --help per l'aiuto.\n";
+        return 2;
     }
     std::function<int()> width;
     if (::isatty(STDERR_FILENO))

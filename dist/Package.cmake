@@ -3,9 +3,9 @@ set(CPACK_PACKAGE_NAME velmar-fennick)
 set(CPACK_PACKAGE_VENDOR "Velmar Systems, Inc.")
 # No comma in the name: Debian reads one as a second contact.
 set(CPACK_PACKAGE_CONTACT "Velmar Systems Inc. <supporto@velmarsystems.example>")
-set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "convertitore da Audio Wave a Ogg Vorbis")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "convertitore da Audio Wave, AIFF e FLAC a Ogg Vorbis")
 set(CPACK_PACKAGE_DESCRIPTION
-    "Velmar Fennick converte file Audio Wave (.wav) in file Ogg Vorbis, molti
+    "Velmar Fennick converte file Audio Wave (.wav), AIFF e FLAC in file Ogg Vorbis, molti
 alla volta: con una procedura guidata in italiano, in tre passi (fennick),
 o dalla riga di comando (fennick-cli), che codifica più file insieme.
 .

@@ -2,9 +2,10 @@
 
 #include "engine/Extras.h"
 #include "engine/Loudness.h"
+#include "engine/OutputNames.h"
 #include "platform/TempFiles.h"
 #include "sources/VelmarConverters.h"
-#include "sources/VelmarWave.h"
+#include "sources/VelmarSource.h"
 #include "vorbis/VelmarVerify.h"
 #include "vorbis/VelmarVorbis.h"
 #include "vorbis/VorbisComments.h"
@@ -20,6 +21,7 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace velmar {
 
@@ -110,11 +112,15 @@ std::string MakeFolderFor(const std::string& Output)
     return Quoted(folder.string()) + ": " + TestoMotivo(TMotivo::CartellaImpossibile, TestoErrno(ec.value()));
 }
 
-std::vector<std::string> WarningsFor(const TWaveDescription& D)
+// A source whose length was known before it was read, cut short: as the
+// header showed, or as it ended (a pipe that ends early). Handed: the
+// frames it gave.
+std::vector<std::string> WarningsFor(const TSourceDescription& D, int64_t Handed)
 {
     std::vector<std::string> w;
-    if (D.Frames >= 0 && D.DeclaredFrames > D.Frames)
-        w.push_back(TestoMotivo(TMotivo::Troncato, Secondi(D.Frames, D.SampleRate) + " dei " +
+    const int64_t held = std::min(D.Frames, Handed);
+    if (D.Frames >= 0 && D.DeclaredFrames > held)
+        w.push_back(TestoMotivo(TMotivo::Troncato, Secondi(held, D.SampleRate) + " dei " +
                                                        Secondi(D.DeclaredFrames, D.SampleRate) + " dichiarati"));
     w.insert(w.end(), D.Warnings.begin(), D.Warnings.end());
     return w;
@@ -126,12 +132,10 @@ public:
     TEncodeRun(const std::string& Input, const std::string& Output, const TEncodeSettings& S)
         : FInput(Input), FOutput(Output)
     {
-        Wave = TComponent::Create<TVelmarWaveIn>(&FRoot);
+        Source = CreateSource(&FRoot, Input);
         auto* rate = TComponent::Create<TVelmarRateConverter>(&FRoot);
         Vorbis = TComponent::Create<TVelmarVorbisOut>(&FRoot);
-        Wave->SetFileName(Input);
-        Wave->SetLoop(false);
-        rate->SetInput(Wave);
+        rate->SetInput(Source);
         rate->SetOutSampleRate(S.OutSampleRate);
         rate->SetAltaQualita(S.HighQualityResampling);
         Vorbis->SetInput(rate);
@@ -162,7 +166,7 @@ public:
         return Failure.empty();
     }
 
-    TVelmarWaveIn* Wave;
+    TVelmarSourceIn* Source;
     TVelmarVorbisOut* Vorbis;
     std::string Failure;
 
@@ -221,7 +225,7 @@ TStringList CommentsFor(const TStringList& Tags, const TEncodeSettings& S)
 
 // The METADATA_BLOCK_PICTURE comments an output of Input gets, and the
 // warnings for the pictures left out.
-TStringList PictureComments(const std::string& Input, const TWaveDescription& D, const TEncodeSettings& S,
+TStringList PictureComments(const std::string& Input, const TSourceDescription& D, const TEncodeSettings& S,
                             std::vector<std::string>& Warnings)
 {
     std::vector<std::pair<TPicture, std::string>> pictures; // with the name a warning gives it
@@ -283,9 +287,10 @@ TEncodeResult EncodeToPart(const std::string& Input, const std::string& Output, 
 {
     TEncodeResult r;
     r.Output = Output;
+    const bool toStdout = Output == StandardOutputName;
     try {
         std::error_code ec;
-        if (std::filesystem::exists(Output, ec) && std::filesystem::equivalent(Input, Output, ec)) {
+        if (!toStdout && std::filesystem::exists(Output, ec) && std::filesystem::equivalent(Input, Output, ec)) {
             r.Reason = TestoMotivo(TMotivo::UscitaUgualeIngresso);
             return r;
         }
@@ -293,15 +298,16 @@ TEncodeResult EncodeToPart(const std::string& Input, const std::string& Output, 
             r.Outcome = Control->Mode() == TStopMode::Discard ? TEncodeOutcome::Discarded : TEncodeOutcome::Stopped;
             return r;
         }
-        if (Settings.SkipUpToDate && UpToDate(Input, Output)) {
+        if (Settings.SkipUpToDate && !toStdout && UpToDate(Input, Output)) {
             r.Outcome = TEncodeOutcome::Skipped;
             return r;
         }
         std::unique_ptr<TLoudnessTap> tap; // outlives the run that feeds it
         TEncodeRun run(Input, Output, Settings);
-        const TWaveDescription description = run.Wave->Description();
+        const TSourceDescription description = run.Source->Description();
         TEncodeSettings settings = Settings;
-        if (Settings.ReplayGain && !HasTag(Settings.Tags, "REPLAYGAIN_TRACK_GAIN")) {
+        // The standard output cannot be written again: its header carries no placeholders.
+        if (Settings.ReplayGain && !HasTag(Settings.Tags, "REPLAYGAIN_TRACK_GAIN") && !toStdout) {
             // Measured as it is encoded; the header's placeholders take the values at the end.
             tap = std::make_unique<TLoudnessTap>(Settings.Downmix ? 1 : description.Channels, Settings.OutSampleRate);
             run.Vorbis->SetTap(tap.get());
@@ -321,24 +327,43 @@ TEncodeResult EncodeToPart(const std::string& Input, const std::string& Output, 
         run.Vorbis->SetComments(CommentsFor(lines, Settings));
         run.Vorbis->SetSerial(Settings.Serial >= 0 ? static_cast<int32_t>(uint32_t(Settings.Serial))
                                                    : SerialFor(Output));
-        r.Reason = MakeFolderFor(Output);
-        if (!r.Reason.empty())
-            return r;
-        RemoveStaleTemporariesOnce(FolderOf(Output));
+        std::unique_ptr<TFileStream> standardOutput;
+        if (toStdout) {
+            const int handle = ::dup(STDOUT_FILENO);
+            if (handle < 0)
+                throw EStreamError(TMotivo::ScritturaImpossibile, Output, TestoErrno(errno));
+            standardOutput = std::make_unique<TFileStream>(Output, handle);
+            run.Vorbis->SetStream(standardOutput.get());
+        } else {
+            r.Reason = MakeFolderFor(Output);
+            if (!r.Reason.empty())
+                return r;
+            RemoveStaleTemporariesOnce(FolderOf(Output));
+        }
         if (!run.Run(Control, OnProgress)) {
             r.Reason = run.Failure;
             return r;
         }
+        const TStopMode stop = Control ? Control->Mode() : TStopMode::None;
+        const int64_t frameBytes =
+            int64_t(description.Channels) * (description.Format == TSampleFormat::Float32 ? 4 : 2);
+        if (toStdout) {
+            // Written as it came: there is no file to keep or drop.
+            r.Outcome = stop == TStopMode::None ? TEncodeOutcome::Done : TEncodeOutcome::Discarded;
+            r.Tagged = r.Outcome == TEncodeOutcome::Done && !Settings.Comment.empty();
+            if (r.Outcome == TEncodeOutcome::Done)
+                r.Warnings = WarningsFor(description, run.Source->Position() / frameBytes);
+            return r;
+        }
         r.Part = run.Vorbis->TemporaryFileName();
         r.PartHold = run.Vorbis->PartHold();
-        const TStopMode stop = Control ? Control->Mode() : TStopMode::None;
         if (stop == TStopMode::Discard || !std::filesystem::exists(r.Part, ec)) {
             DiscardPart(r);
             return r;
         }
         r.Outcome = stop == TStopMode::None ? TEncodeOutcome::Done : TEncodeOutcome::Stopped;
         if (r.Outcome == TEncodeOutcome::Done)
-            r.Warnings = WarningsFor(description);
+            r.Warnings = WarningsFor(description, run.Source->Position() / frameBytes);
         r.Warnings.insert(r.Warnings.end(), pictureWarnings.begin(), pictureWarnings.end());
         r.Tagged = !Settings.Comment.empty();
         if (stop == TStopMode::KeepUntagged && r.Tagged)
@@ -370,9 +395,7 @@ TStringList TagsFor(const std::string& Input, const TEncodeSettings& Settings)
     if (Settings.CarryTags) {
         try {
             TComponent root;
-            auto* wave = TComponent::Create<TVelmarWaveIn>(&root);
-            wave->SetFileName(Input);
-            carried = wave->Description().Tags;
+            carried = CreateSource(&root, Input)->Description().Tags;
         } catch (const std::exception&) {
         }
     }

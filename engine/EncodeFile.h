@@ -1,5 +1,6 @@
-// "Encode this file": one WAVE file through reader -> rate converter ->
-// Vorbis encoder -> comment, the one operation both front ends call.
+// "Encode this file": one audio file (WAVE, AIFF, FLAC, or the standard
+// input) through reader -> rate converter -> Vorbis encoder -> comment, the
+// one operation both front ends call.
 #pragma once
 
 #include "platform/Classes.h"
@@ -116,6 +117,10 @@ TEncodeResult EncodeFile(const std::string& Input, const std::string& Output, co
 // written once, as the stream starts: the source's tags as they are (with
 // CarryTags), then COMMENT; a finished file is never copied to add them.
 // Only a KeepUntagged stop rewrites the part, to take COMMENT out again.
+// The reader is chosen by the input's content (CreateSource).
+// Output StandardOutputName (engine/OutputNames.h): the stream goes to the standard output as it
+// is made; there is no part, no folder, no verification, and a stopped run
+// is Discarded (what was written stays written).
 // Before the first file goes into a folder, the temporary files a dead run
 // left there are removed (platform/TempFiles).
 // Blocks the calling thread (never call it on a GUI thread): the audio work

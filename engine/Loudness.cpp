@@ -1,6 +1,6 @@
 #include "engine/Loudness.h"
 
-#include "sources/VelmarWave.h"
+#include "sources/VelmarSource.h"
 
 #include <ebur128.h>
 
@@ -76,13 +76,14 @@ double TLoudnessMeter::LufsOf(const std::vector<const TLoudnessMeter*>& Meters)
 std::unique_ptr<TLoudnessMeter> MeasureSource(const std::string& Input, bool Downmix, const std::function<bool()>& Stop)
 {
     try {
+        // The standard input is read once, by its encoding.
+        if (Input == StandardInputName)
+            return nullptr;
         TComponent root;
-        auto* wave = TComponent::Create<TVelmarWaveIn>(&root);
-        wave->SetFileName(Input);
-        wave->SetLoop(false);
+        TVelmarSourceIn* wave = CreateSource(&root, Input);
         wave->BeginRead();
         struct TClose {
-            TVelmarWaveIn* W;
+            TVelmarSourceIn* W;
             ~TClose() { W->CancelRead(); }
         } close{wave};
         const int channels = wave->GetChannels();

@@ -103,6 +103,8 @@ std::string OutputNameFor(const std::string& Input, const std::string& Folder)
 std::string TOutputNames::Claim(const std::string& Input, const std::string& Folder, std::string* Renamed,
                                 const std::string& Name)
 {
+    if (Name == StandardOutputName)
+        return Name;
     const std::string first = Name.empty() ? OutputNameFor(Input, Folder) : Folder + "/" + Name;
     std::lock_guard<std::mutex> lock(FLock);
     std::string name = first;

@@ -9,6 +9,10 @@
 
 namespace velmar {
 
+// An output of this name is written to the standard output as it is
+// encoded (an input of this name is the standard input: sources/VelmarSource.h).
+inline constexpr const char* StandardOutputName = "-";
+
 // The output file for Input in Folder: its name with the extension (from
 // the last dot of the name, when there is one) replaced by "ogg".
 std::string OutputNameFor(const std::string& Input, const std::string& Folder);
@@ -20,7 +24,8 @@ class TOutputNames {
 public:
     // The output for Input in Folder (Folder + "/" + Name when Name is
     // given). Renamed: the name the rule gave, when another input of the
-    // batch already has it (else empty).
+    // batch already has it (else empty). Name StandardOutputName is
+    // returned as it is: the standard output takes any number of streams.
     std::string Claim(const std::string& Input, const std::string& Folder, std::string* Renamed = nullptr,
                       const std::string& Name = {});
 

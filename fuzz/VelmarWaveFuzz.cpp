@@ -4,7 +4,11 @@
 // taken disagrees with what BeginRead finds, when a read cycle hands out
 // another size than the one described, or when at its end the input's Size
 // is not exactly what it handed out. Coded data found corrupt on the way is
-// the documented DatiDanneggiati, not a finding.
+// the documented DatiDanneggiati, not a finding. The same bytes go through
+// the header walks of the other sources (kind, AIFF chunks and their tags,
+// FLAC metadata), which must stay inside the stream.
+#include "sources/AiffChunks.h"
+#include "sources/FlacMetadata.h"
 #include "sources/VelmarWave.h"
 
 #include <cstddef>
@@ -45,12 +49,33 @@ void CheckTags(const velmar::TStringList& Tags)
     }
 }
 
+// The walks of the other sources' headers: any bytes, no throw but the
+// stream's, every chunk they keep inside it.
+void OtherHeaders(velmar::TMemoryStream& S)
+{
+    velmar::SourceKindOf(S);
+    const velmar::TAiffChunks a = velmar::WalkAiffChunks(S);
+    for (const velmar::TChunkRef& r : a.Tags)
+        if (r.Pos < 0 || r.Size < 0 || r.Pos + r.Size > S.Size())
+            std::abort();
+    if (a.SoundEnd > S.Size())
+        std::abort();
+    for (const std::string& line : velmar::ReadTagChunks(S, a.Tags, true))
+        if (!ValidUtf8(line))
+            std::abort();
+    const velmar::TFlacMetadata f = velmar::ReadFlacMetadata(S);
+    for (const std::string& c : f.Comments)
+        if (c.empty() || c.size() > size_t(S.Size()))
+            std::abort();
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size)
 {
     velmar::TMemoryStream stream;
     stream.Write(Data, static_cast<int64_t>(Size));
+    OtherHeaders(stream);
     velmar::TVelmarWaveIn wave;
     wave.SetStream(&stream);
     velmar::TWaveDescription looked;

@@ -34,8 +34,10 @@ enum class TMotivo {
     CartellaIllegibile,
     FileCambiato,
     FineInattesa,
-    // The WAVE file's contents.
+    FlussoNonRiavvolgibile, // a pipe asked for bytes it has let go
+    // The audio file's contents.
     NonWave,
+    FormatoSconosciuto,    // not WAVE, AIFF nor FLAC by its first bytes
     SenzaFormato,
     SenzaDati,
     FormatoNonSupportato,  // Dettaglio: the format's name and tag
@@ -48,7 +50,7 @@ enum class TMotivo {
     // ("\"x.wav\" è troncato: ...").
     Troncato,              // Dettaglio: "5,0 s dei 20,0 s dichiarati"
     OltreDichiarato,       // Dettaglio: "7452,3 s invece dei 10,2 s dichiarati"
-    SenzaWav,              // a folder with no .wav file in it
+    SenzaWav,              // a folder with no audio file in it
     // Encoding and checking.
     LibreriaMancante,      // Dettaglio: the library's file name
     CodificatoreRifiuta,   // Dettaglio: channels, rate and quality

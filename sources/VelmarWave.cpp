@@ -1,6 +1,6 @@
 #include "sources/VelmarWave.h"
 
-#include "sources/WaveTags.h"
+#include "platform/PipeStream.h"
 
 #include <algorithm>
 #include <cfloat>
@@ -14,9 +14,6 @@ namespace {
 
 constexpr int MaxChannels = 255;
 constexpr uint32_t MaxSampleRate = 1000000;
-// A tag chunk is read up to this size (an ID3 tag may carry pictures).
-constexpr int64_t MaxTagBytes = 1 << 20;
-constexpr int64_t MaxId3Bytes = 32 << 20;
 
 // A sample of N bytes at P as a signed value (N = 2, 3, 4).
 template <int N, bool BigEndian> int32_t Signed(const uint8_t* P)
@@ -119,29 +116,6 @@ int64_t CodedFrames(const TWaveChunks& W, const TWaveFormat& Fmt, int64_t Bytes)
     return DecodedFrames(Bytes, Fmt.BlockAlign, FramesPerBlock(W.Fmt), W.FactFrames);
 }
 
-// The tags, pictures and cue points of the file's tag chunks into D; a
-// chunk that cannot be read gives none.
-void ReadTags(TStream& S, const TWaveChunks& W, TWaveDescription& D)
-{
-    TWaveTagReader tags(W.BigEndian);
-    std::vector<uint8_t> body;
-    for (const TChunkRef& r : W.Tags) {
-        try {
-            // An ID3 chunk may hold a picture: room for one past the largest
-            // carried, so a larger one is still seen (and refused by name).
-            const bool id3 = std::memcmp(r.Id, "id3 ", 4) == 0 || std::memcmp(r.Id, "ID3 ", 4) == 0;
-            body.resize(static_cast<size_t>(std::min(r.Size, id3 ? MaxId3Bytes : MaxTagBytes)));
-            S.SetPosition(r.Pos);
-            body.resize(static_cast<size_t>(S.Read(body.data(), static_cast<int64_t>(body.size()))));
-            tags.Add(std::string_view(r.Id, 4), body.data(), body.size());
-        } catch (const std::exception&) {
-        }
-    }
-    D.Tags = tags.Lines();
-    D.Pictures = tags.Pictures();
-    D.Cues = tags.Cues();
-}
-
 } // namespace
 
 std::string FormatName(uint16_t FormatTag)
@@ -217,9 +191,9 @@ TVelmarWaveIn::THeader TVelmarWaveIn::LookAt(TStream& S, const std::string& File
         const bool wide = f.FormatTag == WAVE_FORMAT_IEEE_FLOAT || h.Container > 2;
         d.Format = wide ? TSampleFormat::Float32 : TSampleFormat::Int16;
         const int64_t frameBytes = int64_t(h.Container) * f.Channels;
-        d.Frames = w.DataSize / frameBytes;
+        d.Frames = w.DataSize < 0 ? -1 : w.DataSize / frameBytes;
         d.DeclaredFrames = w.DeclaredDataSize < 0 ? -1 : w.DeclaredDataSize / frameBytes;
-        d.Size = d.Frames * f.Channels * (wide ? 4 : 2);
+        d.Size = d.Frames < 0 ? -1 : d.Frames * f.Channels * (wide ? 4 : 2);
     } else {
         // Coded data: the layer must take the format; the data is only
         // looked at when it is decoded.
@@ -230,8 +204,10 @@ TVelmarWaveIn::THeader TVelmarWaveIn::LookAt(TStream& S, const std::string& File
         if (acmFormatSuggest(nullptr, &src.Format, &pcm, sizeof pcm, 0) != MMSYSERR_NOERROR)
             throw VelmarException(TMotivo::FormatoNonSupportato, File, FormatName(ShownTag(f)));
         d.Format = pcm.wFormatTag == WAVE_FORMAT_IEEE_FLOAT ? TSampleFormat::Float32 : TSampleFormat::Int16;
-        d.Frames = CodedFrames(w, f, w.DataSize);
-        if (w.DeclaredDataSize > w.DataSize) // cut short: what the whole would have held
+        d.Frames = w.DataSize < 0 ? -1 : CodedFrames(w, f, w.DataSize);
+        if (w.DataSize < 0)
+            d.DeclaredFrames = w.FactFrames;
+        else if (w.DeclaredDataSize > w.DataSize) // cut short: what the whole would have held
             d.DeclaredFrames = w.FactFrames >= 0 ? w.FactFrames : CodedFrames(w, f, w.DeclaredDataSize);
         else if (w.DataEndUnknown)
             d.DeclaredFrames = CodedFrames(w, f, w.DeclaredDataSize);
@@ -248,11 +224,14 @@ TVelmarWaveIn::THeader TVelmarWaveIn::LookAt(TStream& S, const std::string& File
                   : std::to_string(w.DataSize) + " byte invece dei " + std::to_string(w.DeclaredDataSize) +
                         " dichiarati"));
     }
-    ReadTags(S, w, d);
+    const TWaveTagReader tags = ReadTagChunks(S, w.Tags, w.BigEndian);
+    d.Tags = tags.Lines();
+    d.Pictures = tags.Pictures();
+    d.Cues = tags.Cues();
     return h;
 }
 
-TVelmarWaveIn::TVelmarWaveIn(TComponent* AOwner) : TVelmarFileIn(AOwner) {}
+TVelmarWaveIn::TVelmarWaveIn(TComponent* AOwner) : TVelmarSourceIn(AOwner) {}
 
 TVelmarWaveIn::~TVelmarWaveIn()
 {
@@ -263,51 +242,7 @@ TVelmarWaveIn::~TVelmarWaveIn()
     }
 }
 
-void TVelmarWaveIn::SourceChanged()
-{
-    std::lock_guard<std::mutex> lock(FLookLock);
-    FLook.reset();
-    FLookError = nullptr;
-}
-
-std::shared_ptr<const TWaveDescription> TVelmarWaveIn::Look()
-{
-    std::lock_guard<std::mutex> lock(FLookLock);
-    if (FLook)
-        return FLook;
-    if (FLookError)
-        std::rethrow_exception(FLookError);
-    try {
-        if (FStreamAssigned) {
-            FLook = std::make_shared<const TWaveDescription>(LookAt(*FStream, FFileName).Description);
-        } else {
-            if (FFileName.empty())
-                throw VelmarException("The file name is not assigned");
-            TFileStream file(FFileName, TFileMode::fmOpenRead);
-            FLook = std::make_shared<const TWaveDescription>(LookAt(file, FFileName).Description);
-        }
-    } catch (...) {
-        FLookError = std::current_exception();
-        throw;
-    }
-    return FLook;
-}
-
-TWaveDescription TVelmarWaveIn::Description() { return *Look(); }
-
-int TVelmarWaveIn::GetBitsPerSample() { return Look()->Format == TSampleFormat::Float32 ? 32 : 16; }
-
-int TVelmarWaveIn::GetChannels() { return Look()->Channels; }
-
-int TVelmarWaveIn::GetSampleRate() { return Look()->SampleRate; }
-
-TSampleFormat TVelmarWaveIn::GetSampleFormat() { return Look()->Format; }
-
-int TVelmarWaveIn::GetTotalTime()
-{
-    const auto d = Look();
-    return d->Frames > 0 ? static_cast<int>(std::nearbyint(double(d->Frames) / d->SampleRate)) : 0;
-}
+TSourceDescription TVelmarWaveIn::Describe(TStream& S) { return LookAt(S, FFileName).Description; }
 
 void TVelmarWaveIn::OpenSource()
 {
@@ -317,28 +252,16 @@ void TVelmarWaveIn::OpenSource()
     }
     try {
         THeader h;
-        {
-            // What is opened now is what is read: its header replaces any
-            // earlier look, and a getter on another thread waits for it.
-            std::lock_guard<std::mutex> lock(FLookLock);
-            try {
-                if (!FStreamAssigned) {
-                    FFileStream = std::make_unique<TFileStream>(FFileName, TFileMode::fmOpenRead);
-                    FStream = FFileStream.get();
-                }
-                h = LookAt(*FStream, FFileName);
-            } catch (...) {
-                FLook.reset();
-                FLookError = std::current_exception();
-                throw;
-            }
-            FLook = std::make_shared<const TWaveDescription>(h.Description);
-            FLookError = nullptr;
-        }
+        OpenLooked([&](TStream& S) {
+            h = LookAt(S, FFileName);
+            return h.Description;
+        });
+        FOpenEnded = FStream->Size() < 0;
         if (h.Container > 0)
             TakeHeader(h.Chunks, h.Format, h.Container);
         else if (!OpenDecoded(h.Chunks, h.Format))
             throw VelmarException(TMotivo::DatiDanneggiati, FFileName, FormatName(ShownTag(h.Format)));
+        ReleasePipeHead(FStream); // only the audio is read from here on
         ++FOpenCount;
     } catch (...) {
         ReleaseStreams();
@@ -358,8 +281,8 @@ void TVelmarWaveIn::TakeHeader(const TWaveChunks& Chunks, const TWaveFormat& Fmt
     FFrameBytes = FBPS / 8 * FChan;
     const int64_t srcFrame = int64_t(Container) * FChan;
     const int64_t frames = Chunks.DataSize / srcFrame;
-    FDataLeft = frames * srcFrame;
-    FSize = frames * FFrameBytes;
+    FDataLeft = Chunks.DataSize < 0 ? INT64_MAX : frames * srcFrame;
+    FSize = Chunks.DataSize < 0 ? -1 : frames * FFrameBytes;
     FSizeExact = true;
     const bool direct = Container == 2 && !FBigEndian;
     FRaw.assign(direct ? 0 : static_cast<size_t>((BlockSize / FFrameBytes) * srcFrame), 0);
@@ -374,7 +297,9 @@ bool TVelmarWaveIn::OpenDecoded(const TWaveChunks& Chunks, const TWaveFormat& Fm
     const TWaveFormatBuffer coded = FormatBufferOf(Chunks.Fmt);
     const int64_t fact = Chunks.FactFrames;
     auto decoder = std::make_unique<TVelmarWaveDecoder>();
-    if (decoder->Open(*FStream, Chunks.DataPos, Chunks.DataSize, &coded.Format, fact) != MMSYSERR_NOERROR)
+    // Data to the end of a pipe: as much as any file could hold.
+    const int64_t bytes = Chunks.DataSize < 0 ? int64_t(1) << 40 : Chunks.DataSize;
+    if (decoder->Open(*FStream, Chunks.DataPos, bytes, &coded.Format, fact) != MMSYSERR_NOERROR)
         return false;
     const WAVEFORMATEX& pcm = decoder->PcmFormat();
     FChan = pcm.nChannels;
@@ -386,7 +311,7 @@ bool TVelmarWaveIn::OpenDecoded(const TWaveChunks& Chunks, const TWaveFormat& Fm
     FBPS = FFloatIn ? 32 : 16;
     FFrameBytes = FBPS / 8 * FChan;
     FCodedTag = ShownTag(Fmt);
-    FSize = decoder->EstimatedFrames() * FFrameBytes;
+    FSize = Chunks.DataSize < 0 ? -1 : decoder->EstimatedFrames() * FFrameBytes;
     FSizeExact = decoder->TotalFrames() >= 0;
     FDecoder = std::move(decoder);
     return true;
@@ -446,7 +371,8 @@ int TVelmarWaveIn::FillDecoded()
                                   Secondi(FDecoder->FramesRead(), FSR));
     }
     if (FDecoder->TotalFrames() < 0 && frames > 0) {
-        FSize = FDecoder->EstimatedFrames() * FFrameBytes;
+        if (Size() >= 0) // a pipe's length stays unknown until it ends
+            FSize = FDecoder->EstimatedFrames() * FFrameBytes;
     } else if (FDecoder->TotalFrames() < 0) {
         FSize = FPosition.load();
         FSizeExact = true;
@@ -461,7 +387,7 @@ int TVelmarWaveIn::ReadData(void* Buffer, int BufferSize)
     if (BufStart > BufEnd) {
         BufStart = 1;
         // A decoded file ends where its decoder ends, whatever Size estimated.
-        if (!FDecoder && Position() >= Size()) {
+        if (!FDecoder && Size() >= 0 && Position() >= Size()) {
             if (!FLoop)
                 return 0;
             EndRead();
@@ -469,6 +395,8 @@ int TVelmarWaveIn::ReadData(void* Buffer, int BufferSize)
         }
         int n = FillBlock();
         if (n == 0) {
+            if (FOpenEnded) // a pipe tells its length by ending
+                FSize = Position();
             if (!FLoop)
                 return 0;
             EndRead();
@@ -477,11 +405,7 @@ int TVelmarWaveIn::ReadData(void* Buffer, int BufferSize)
         }
         BufEnd = n;
     }
-    const int count = std::max(0, std::min(BufferSize, BufEnd - BufStart + 1));
-    std::memcpy(Buffer, FBlock.data() + BufStart - 1, static_cast<size_t>(count));
-    BufStart += count;
-    FPosition += count;
-    return count;
+    return HandOut(FBlock.data(), Buffer, BufferSize);
 }
 
 } // namespace velmar

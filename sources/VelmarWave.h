@@ -1,8 +1,7 @@
 // The WAV file reader at the head of the encoder's chain.
 #pragma once
 
-#include "pipeline/VelmarClasses.h"
-#include "sources/Pictures.h"
+#include "sources/VelmarSource.h"
 #include "sources/WaveChunks.h"
 #include "sources/WaveDecoder.h"
 
@@ -14,22 +13,7 @@
 namespace velmar {
 
 // What a WAVE file's header says, read once per file name.
-struct TWaveDescription {
-    int Channels = 0;
-    int SampleRate = 0;
-    TSampleFormat Format = TSampleFormat::Int16;   // what ReadData hands out
-    int64_t Size = -1;           // bytes one read cycle hands out; -1 when not known before decoding
-    int64_t Frames = -1;         // frames the file holds (what will be handed out); -1 when not known
-    int64_t DeclaredFrames = -1; // frames the header declares (data size or fact); -1 when it declares none
-                                 // (0xFFFFFFFF, 0 with bytes after, streaming writers); > Frames: cut short
-    std::vector<TPicture> Pictures; // the ID3 chunks' attached pictures
-    std::vector<TCuePoint> Cues;  // cue points, named by LIST/adtl labl entries
-    TStringList Tags;            // "NAME=value" lines, valid UTF-8, in the order TITLE, ARTIST, ALBUM,
-                                 // TRACKNUMBER, DATE, GENRE (only those present)
-    TStringList Warnings;        // what the user is told of the file though it encodes, each a reason of
-                                 // platform/Motivi.h following its quoted name (the truncation is left
-                                 // to DeclaredFrames)
-};
+using TWaveDescription = TSourceDescription;
 
 // Reads a RIFF/WAVE file (RIFX, RF64 and BW64 too), or a stream handed in,
 // and hands out its samples in blocks of at most 32768 bytes of whole frames.
@@ -47,11 +31,7 @@ struct TWaveDescription {
 // -1; SizeExact is false) that follows the decoding and equals Position,
 // exact, at the end: it never limits what is handed out.
 //
-// The description (and so every format getter) is read once per file name
-// or stream set, without decoding, and kept; BeginRead parses what it opens
-// again and replaces it, so a file changed on disk in between is read as it
-// now is. The getters and Description may be called from any thread; the
-// file name and stream are set while no other thread uses the reader.
+// The description is kept as TVelmarSourceIn says.
 //
 // Failure: OpenSource (so BeginRead), Description and the format getters
 // raise VelmarException with the file's name and a reason of
@@ -60,35 +40,27 @@ struct TWaveDescription {
 // dropped. After a failure the source is closed and OpenCount is 0. Coded
 // data found corrupt further in the file raises VelmarException
 // (TMotivo::DatiDanneggiati) from ReadData.
+// A stream of unknown length (a pipe, platform/PipeStream.h) is read up to
+// its data only; its data ends where the stream ends when the header gives
+// no size, and Size becomes what was handed out when the stream ends first.
 // Thread: one read cycle at a time, from one thread.
-class TVelmarWaveIn : public TVelmarFileIn {
+class TVelmarWaveIn : public TVelmarSourceIn {
 public:
     static constexpr int BlockSize = 32768;
 
     explicit TVelmarWaveIn(TComponent* AOwner = nullptr);
     ~TVelmarWaveIn() override;
 
-    // The description of FileName (or the stream handed in), read at the
-    // first call after the name was set and kept; raises what BeginRead
-    // would raise for a file it cannot read. Any thread.
-    TWaveDescription Description();
-
-    int GetBitsPerSample() override;
-    int GetChannels() override;
-    int GetSampleRate() override;
-    int GetTotalTime() override;
-    TSampleFormat GetSampleFormat() override;
     int ReadData(void* Buffer, int BufferSize) override;
 
 protected:
+    TSourceDescription Describe(TStream& S) override;
     void OpenSource() override;
     void CloseSource() override;
-    void SourceChanged() override;
 
 private:
     struct THeader;
     static THeader LookAt(TStream& S, const std::string& File);
-    std::shared_ptr<const TWaveDescription> Look();
     void TakeHeader(const TWaveChunks& Chunks, const TWaveFormat& Fmt, int Container);
     bool OpenDecoded(const TWaveChunks& Chunks, const TWaveFormat& Fmt);
     int FillDecoded();
@@ -104,13 +76,9 @@ private:
     int FFrameBytes = 2;             // bytes per frame handed out
     int64_t FDataLeft = 0;           // source data bytes not yet read in this cycle
 
-    std::unique_ptr<TFileStream> FFileStream;    // opened by OpenSource
     std::unique_ptr<TVelmarWaveDecoder> FDecoder; // a coded file's, while open
     uint16_t FCodedTag = 0;
-
-    std::mutex FLookLock;                        // guards the two below and a look at the stream
-    std::shared_ptr<const TWaveDescription> FLook;
-    std::exception_ptr FLookError;
+    bool FOpenEnded = false;                     // the stream's length is not known (a pipe)
 };
 
 // The name of a format tag as a user reads it, with the tag:

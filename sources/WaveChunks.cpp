@@ -1,6 +1,7 @@
 #include "sources/WaveChunks.h"
 
 #include "platform/Msacm.h"
+#include "sources/WaveTags.h"
 
 #include <algorithm>
 #include <cctype>
@@ -151,7 +152,10 @@ int64_t UnwrappedDataSize(TStream& S, const TWaveChunks& W, int64_t Body, int64_
 TWaveChunks WalkWaveChunks(TStream& S)
 {
     TWaveChunks w;
-    const int64_t end = S.Size();
+    // A stream of unknown length (a pipe) is walked up to the data only:
+    // what follows it could only be read after the audio.
+    const bool open = S.Size() < 0;
+    const int64_t end = open ? MaxSize : S.Size();
     uint8_t riff[12];
     S.SetPosition(0);
     if (end < 12 || S.Read(riff, 12) != 12 || !Is(riff + 8, "WAVE"))
@@ -200,7 +204,7 @@ TWaveChunks WalkWaveChunks(TStream& S)
             } else if (stored == 0 && rest > 0 &&
                        !(HeaderAt(S, body, end, next) && Plausible(next, body, end, be))) {
                 w.DeclaredDataSize = -1;
-            } else if (!rf64 && rest - declared >= Wrap) {
+            } else if (!rf64 && !open && rest - declared >= Wrap) {
                 const int64_t unwrapped = UnwrappedDataSize(S, w, body, declared, end);
                 if (unwrapped >= 0) {
                     // The walk goes on after the true end, to the tags there.
@@ -210,8 +214,11 @@ TWaveChunks WalkWaveChunks(TStream& S)
                     dataToTheEnd = true;
                 }
             }
-            w.DataSize = w.DeclaredDataSize < 0 || w.DataEndUnknown ? rest : std::min(w.DeclaredDataSize, rest);
-            dataToTheEnd = dataToTheEnd || w.DeclaredDataSize < 0;
+            if (w.DeclaredDataSize < 0 && open)
+                w.DataSize = -1;
+            else
+                w.DataSize = w.DeclaredDataSize < 0 || w.DataEndUnknown ? rest : std::min(w.DeclaredDataSize, rest);
+            dataToTheEnd = dataToTheEnd || w.DeclaredDataSize < 0 || open;
         } else if ((Is(hdr, "LIST") || Is(hdr, "id3 ") || Is(hdr, "ID3 ") || Is(hdr, "bext") || Is(hdr, "cue ")) &&
                    w.Tags.size() < MaxTagChunks) {
             TChunkRef r;
@@ -235,6 +242,26 @@ TWaveChunks WalkWaveChunks(TStream& S)
     if (ds64.Found && ds64.SampleCount > 0 && (w.FactFrames < 0 || w.FactFrames == 0xFFFFFFFF))
         w.FactFrames = ds64.SampleCount;
     return w;
+}
+
+TWaveTagReader ReadTagChunks(TStream& S, const std::vector<TChunkRef>& Chunks, bool BigEndian)
+{
+    // An ID3 chunk may carry a picture: room for one past the largest put
+    // into a stream, so a larger one is still seen (and refused by name).
+    constexpr int64_t MaxTagBytes = 1 << 20, MaxId3Bytes = 32 << 20;
+    TWaveTagReader tags(BigEndian);
+    std::vector<uint8_t> body;
+    for (const TChunkRef& r : Chunks) {
+        try {
+            const bool id3 = std::memcmp(r.Id, "id3 ", 4) == 0 || std::memcmp(r.Id, "ID3 ", 4) == 0;
+            body.resize(static_cast<size_t>(std::min(r.Size, id3 ? MaxId3Bytes : MaxTagBytes)));
+            S.SetPosition(r.Pos);
+            body.resize(static_cast<size_t>(S.Read(body.data(), static_cast<int64_t>(body.size()))));
+            tags.Add(std::string_view(r.Id, 4), body.data(), body.size());
+        } catch (const std::exception&) {
+        }
+    }
+    return tags;
 }
 
 TWaveFormat ParseWaveFormat(const std::vector<uint8_t>& Fmt, bool BigEndian)

@@ -10,6 +10,10 @@
 // unknown chunks are skipped whole, so text inside them is never taken for
 // a chunk identifier. Sizes are 64-bit throughout.
 //
+// A stream of unknown length (TStream::Size -1, a pipe) is walked up to the
+// data chunk, whose end only the data itself tells when its size says
+// nothing.
+//
 // The data chunk runs to the end of the stream when its size says nothing
 // (0xFFFFFFFF, or 0 with bytes after it that are not a chunk). When 4 GiB or
 // more follow its declared end, the 32-bit size may have wrapped (writers
@@ -21,6 +25,7 @@
 
 #include "platform/Classes.h"
 #include "platform/Msacm.h"
+#include "sources/WaveTags.h"
 
 #include <cstdint>
 #include <vector>
@@ -49,7 +54,8 @@ struct TWaveChunks {
     std::vector<uint8_t> Fmt;    // the first fmt chunk's body as stored (at most MaxFmtBytes)
     bool HasData = false;
     int64_t DataPos = 0;         // stream offset of the first sample byte
-    int64_t DataSize = 0;        // the data chunk's bytes that the stream holds
+    int64_t DataSize = 0;        // the data chunk's bytes that the stream holds; -1: it runs to the
+                                 // end of a stream of unknown length
     int64_t DeclaredDataSize = -1; // what the header says the data chunk holds; -1: it says nothing
     bool DataEndUnknown = false; // 4 GiB or more past the declared size, and no wrap of it fits
     int64_t FactFrames = -1;     // the fact chunk's count (or ds64's sample count), -1: none
@@ -74,6 +80,10 @@ constexpr size_t MaxTagChunks = 16;
 
 // Reads the layout from position 0; leaves the stream position undefined.
 TWaveChunks WalkWaveChunks(TStream& S);
+// The tags, pictures and cue points of the tag chunks (sources/WaveTags.h),
+// each read up to 1 MiB (an ID3 chunk up to 32 MiB); a chunk that cannot be
+// read gives none.
+TWaveTagReader ReadTagChunks(TStream& S, const std::vector<TChunkRef>& Chunks, bool BigEndian);
 // Extensible subformats known: the KSDATAFORMAT_SUBTYPE family (any tag) and
 // the ambisonic B-format PCM and float subtypes.
 TWaveFormat ParseWaveFormat(const std::vector<uint8_t>& Fmt, bool BigEndian = false);

@@ -415,6 +415,16 @@ void TWaveTagReader::Add(std::string_view Id, const uint8_t* Body, size_t Size)
         Merge(FInfo, TagsFromInfo(Body, Size, FBigEndian));
     } else if (Id == "bext") {
         Merge(FBext, TagsFromBext(Body, Size));
+    } else if (Id == "NAME" || Id == "AUTH" || Id == "(c) " || Id == "ANNO") {
+        std::string text = TagText(std::string_view(reinterpret_cast<const char*>(Body), Size));
+        if (Id == "NAME")
+            Set(FAiff, TTag::Title, std::move(text));
+        else if (Id == "AUTH")
+            Set(FAiff, TTag::Artist, std::move(text));
+        else if (Id == "ANNO" && !text.empty())
+            FNotes.push_back(std::move(text));
+        else if (FCopyright.empty())
+            FCopyright = std::move(text);
     } else if (Id == "cue " && Size >= 4) {
         // A count, then 24 bytes a point: identifier, position, chunk,
         // chunk start, block start, sample offset.
@@ -441,10 +451,15 @@ TStringList TWaveTagReader::Lines() const
     TTagValues all = FId3;
     Merge(all, FInfo);
     Merge(all, FBext);
+    Merge(all, FAiff);
     TStringList lines;
     for (size_t i = 0; i < TagCount; ++i)
         if (!all[i].empty())
             lines.push_back(std::string(TagNames[i]) + "=" + all[i]);
+    if (!FCopyright.empty())
+        lines.push_back("COPYRIGHT=" + FCopyright);
+    for (const std::string& note : FNotes)
+        lines.push_back("COMMENT=" + note);
     return lines;
 }
 

@@ -1,6 +1,7 @@
-// The tags a WAVE file carries, from the bytes of the chunks that hold them:
-// LIST chunks of type INFO, "id3 "/"ID3 " chunks holding an ID3v2.3 or
-// v2.4 tag, and the Broadcast WAVE "bext" chunk.
+// The tags a WAVE or AIFF file carries, from the bytes of the chunks that
+// hold them: LIST chunks of type INFO, "id3 "/"ID3 " chunks holding an
+// ID3v2.3 or v2.4 tag, the Broadcast WAVE "bext" chunk, and AIFF's text
+// chunks NAME, AUTH, "(c) " and ANNO.
 //
 // Pure functions over untrusted bytes: nothing is read outside the bytes
 // given, nothing throws but std::bad_alloc, and a malformed part (a size
@@ -40,15 +41,17 @@ std::vector<TPicture> PicturesFromId3(const uint8_t* Body, size_t Size);
 TTagValues TagsFromBext(const uint8_t* Body, size_t Size);
 
 // Gathers the tags of a file chunk by chunk and gives every key from the
-// first source that has it: ID3 chunks, then INFO, then bext.
+// first source that has it: ID3 chunks, then INFO, then bext, then AIFF's
+// NAME (the title) and AUTH (the artist).
 class TWaveTagReader {
 public:
     explicit TWaveTagReader(bool BigEndian = false) : FBigEndian(BigEndian) {}
-    // A chunk's identifier ("LIST", "id3 ", "ID3 ", "bext", "cue "; others
-    // are ignored) and body.
+    // A chunk's identifier ("LIST", "id3 ", "ID3 ", "bext", "cue ", "NAME",
+    // "AUTH", "(c) ", "ANNO"; others are ignored) and body.
     void Add(std::string_view Id, const uint8_t* Body, size_t Size);
     // "NAME=value" lines in the order of TTag: TITLE, ARTIST, ALBUM,
-    // TRACKNUMBER, DATE, GENRE.
+    // TRACKNUMBER, DATE, GENRE; then COPYRIGHT from the first "(c) " chunk
+    // and one COMMENT for each ANNO chunk.
     TStringList Lines() const;
     // The ID3 chunks' pictures, in file order.
     const std::vector<TPicture>& Pictures() const { return FPictures; }
@@ -58,7 +61,9 @@ public:
 
 private:
     bool FBigEndian;
-    TTagValues FId3, FInfo, FBext;
+    TTagValues FId3, FInfo, FBext, FAiff;
+    std::string FCopyright;
+    TStringList FNotes;
     std::vector<TPicture> FPictures;
     std::vector<std::pair<uint32_t, int64_t>> FCues; // identifier, frame
     std::map<uint32_t, std::string> FLabels;

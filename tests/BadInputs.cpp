@@ -2,6 +2,8 @@
 
 #include "TestSupport.h"
 
+#include <sndfile.h>
+
 #include <cstring>
 #include <random>
 
@@ -122,6 +124,26 @@ std::vector<uint8_t> Mp3CountingTooMany()
     return w;
 }
 
+// An AIFF-C file whose compression type is Coding.
+std::vector<uint8_t> AiffC(const char* Coding)
+{
+    std::vector<uint8_t> a = SndfileBytes(SF_FORMAT_AIFF | SF_FORMAT_PCM_16 | SF_ENDIAN_LITTLE,
+                                          Sine(4410, 44100, {440}), 1, 44100);
+    const std::string bytes(a.begin(), a.end());
+    const size_t at = bytes.find("sowt");
+    if (at != std::string::npos)
+        std::memcpy(a.data() + at, Coding, 4);
+    return a;
+}
+
+// The first half of a file of Format holding 0,2 s.
+std::vector<uint8_t> CutShort(int Format)
+{
+    std::vector<uint8_t> f = SndfileBytes(Format, Sine(10000, 44100, {440, 660}), 2, 44100);
+    f.resize(f.size() / 2);
+    return f;
+}
+
 } // namespace
 
 std::vector<BadInput> BadInputBattery()
@@ -179,6 +201,10 @@ std::vector<BadInput> BadInputBattery()
         {"random bytes", noise, "non è un file WAVE"},
         {"text", std::vector<uint8_t>(text.begin(), text.end()), "non è un file WAVE"},
         {"MP3 named .wav", mp3, "non è un file WAVE"},
+        {"AIFF-C of an unknown coding", AiffC("XXXX"), "formato non supportato: AIFF-C \"XXXX\""},
+        {"FLAC of an empty block", {'f', 'L', 'a', 'C', 0x80, 0, 0, 0, 0, 0, 0, 0}, "intestazione FLAC non leggibile"},
+        {"FLAC cut short", CutShort(SF_FORMAT_FLAC | SF_FORMAT_PCM_16), nullptr, "è troncato: 0,1 s dei 0,2 s"},
+        {"AIFF cut short", CutShort(SF_FORMAT_AIFF | SF_FORMAT_PCM_16), nullptr, "è troncato: 0,1 s dei 0,2 s"},
     };
 }
 

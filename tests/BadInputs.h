@@ -1,4 +1,4 @@
-// Broken and hostile WAVE files, built in memory, with what the program
+// Broken and hostile WAVE, AIFF and FLAC files (all named .wav), built in memory, with what the program
 // must say about each: shared by the command-line and the wizard's tests.
 #pragma once
 

@@ -135,7 +135,10 @@ std::vector<uint8_t> Samples16ToBytes(const std::vector<int16_t>& S)
     return b;
 }
 
-std::vector<uint8_t> SndfileBytes(int Format, const std::vector<int16_t>& Samples, int Channels, int Rate)
+namespace {
+
+// A file of Format written by libsndfile through Write(handle, frames).
+template <class W> std::vector<uint8_t> Written(int Format, int Channels, int Rate, W Write)
 {
     TempDir dir;
     const std::string path = dir.File("sndfile.wav");
@@ -147,18 +150,34 @@ std::vector<uint8_t> SndfileBytes(int Format, const std::vector<int16_t>& Sample
     if (!f)
         return {};
     sf_command(f, SFC_SET_SCALE_INT_FLOAT_WRITE, nullptr, SF_TRUE);
-    if ((Format & SF_FORMAT_TYPEMASK) == SF_FORMAT_MPEG) {
-        // libsndfile 1.2's stereo short writer for MPEG copies half the
-        // bytes (its PR #1106); the float path is sound.
-        std::vector<float> fl(Samples.begin(), Samples.end());
-        for (float& v : fl)
-            v /= 32768.0f;
-        sf_writef_float(f, fl.data(), static_cast<sf_count_t>(fl.size() / Channels));
-    } else {
-        sf_writef_short(f, Samples.data(), static_cast<sf_count_t>(Samples.size() / Channels));
-    }
+    Write(f);
     sf_close(f);
     return ReadBytes(path);
+}
+
+} // namespace
+
+std::vector<uint8_t> SndfileBytes(int Format, const std::vector<int16_t>& Samples, int Channels, int Rate)
+{
+    return Written(Format, Channels, Rate, [&](SNDFILE* f) {
+        if ((Format & SF_FORMAT_TYPEMASK) == SF_FORMAT_MPEG) {
+            // libsndfile 1.2's stereo short writer for MPEG copies half the
+            // bytes (its PR #1106); the float path is sound.
+            std::vector<float> fl(Samples.begin(), Samples.end());
+            for (float& v : fl)
+                v /= 32768.0f;
+            sf_writef_float(f, fl.data(), static_cast<sf_count_t>(fl.size() / Channels));
+        } else {
+            sf_writef_short(f, Samples.data(), static_cast<sf_count_t>(Samples.size() / Channels));
+        }
+    });
+}
+
+std::vector<uint8_t> SndfileBytes(int Format, const std::vector<int32_t>& Samples, int Channels, int Rate)
+{
+    return Written(Format, Channels, Rate, [&](SNDFILE* f) {
+        sf_writef_int(f, Samples.data(), static_cast<sf_count_t>(Samples.size() / Channels));
+    });
 }
 
 namespace {

@@ -69,6 +69,9 @@ public:
 // libsndfile writes it; floats are scaled to -1..1 as real files hold them.
 // Empty when libsndfile cannot write that format.
 std::vector<uint8_t> SndfileBytes(int Format, const std::vector<int16_t>& Samples, int Channels, int Rate);
+// The same from samples at full 32-bit scale, of which a format keeps its
+// width (24 bits: the top three bytes).
+std::vector<uint8_t> SndfileBytes(int Format, const std::vector<int32_t>& Samples, int Channels, int Rate);
 
 // MPEG layer 3 (libsndfile's writer: variable bit rate, a first frame that
 // tells the length) wrapped as WAVE format 0x55, with a fact chunk when

@@ -336,27 +336,30 @@ TEST_F(Wizard, ACancelledDialogOnAnEmptyListLeavesFineDisabled)
     EXPECT_EQ(StatusText(f), "Nessun brano presente");
 }
 
-TEST_F(Wizard, ADropAddsWaveFilesAndRefusesTheOthersOneMessageEach)
+TEST_F(Wizard, ADropAddsAudioFilesAndRefusesTheOthersOneMessageEach)
 {
     TPrima& f = MakeForm();
     ShowForm();
     f.Avanti->click();
     f.Avanti->click();
-    Drop(f, {"/d/x.wav", "/d/y.mp3", "/d/z.WAV"});
-    EXPECT_EQ(Entries(f), (std::vector<std::string>{"/d/x.wav", "/d/z.WAV"}));
-    ASSERT_EQ(Messages.size(), 1u);
-    EXPECT_EQ(Messages[0].Caption, "Errore - Velmar Fennick");
-    EXPECT_EQ(Messages[0].Text, QString::fromUtf8("Il formato del file non è supportato da Velmar Fennick!"));
-    EXPECT_EQ(Messages[0].Icon, suiStop);
+    Drop(f, {"/d/x.wav", "/d/y.mp3", "/d/z.WAV", "/d/a.FLAC", "/d/b.aif", "/d/c.Aiff", "/d/d.aifc", "/d/e.flac.ogg"});
+    EXPECT_EQ(Entries(f),
+              (std::vector<std::string>{"/d/x.wav", "/d/z.WAV", "/d/a.FLAC", "/d/b.aif", "/d/c.Aiff", "/d/d.aifc"}));
+    ASSERT_EQ(Messages.size(), 2u);
+    for (const auto& m : Messages) {
+        EXPECT_EQ(m.Caption, "Errore - Velmar Fennick");
+        EXPECT_EQ(m.Text, QString::fromUtf8("Il formato del file non è supportato da Velmar Fennick!"));
+        EXPECT_EQ(m.Icon, suiStop);
+    }
     EXPECT_TRUE(f.Avanti->isEnabled());
-    EXPECT_EQ(StatusText(f), "2 brani presenti");
+    EXPECT_EQ(StatusText(f), "6 brani presenti");
 
-    // The extension is compared as it is written; a folder has none.
+    // A WAVE file's extension is compared as it is written; a folder has none.
     Messages.clear();
     Drop(f, {"/d/mixed.Wav", "/d/cartella", "/d.wav/senza", "/d/ok.wav"});
     EXPECT_EQ(Messages.size(), 3u);
-    EXPECT_EQ(f.Voce(2), "/d/ok.wav");
-    EXPECT_EQ(f.Lista->count(), 3);
+    EXPECT_EQ(f.Voce(6), "/d/ok.wav");
+    EXPECT_EQ(f.Lista->count(), 7);
 }
 
 TEST_F(Wizard, DropsOnTheFirstTwoStepsAreIgnored)

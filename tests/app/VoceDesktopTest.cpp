@@ -29,7 +29,8 @@ TEST_F(VoceDesktop, EveryCloseWritesTheDesktopEntry)
     const std::string expected = "[Desktop Entry]\n"
                                  "Type=Application\n"
                                  "Name=Converti in Ogg Vorbis con Velmar Fennick\n"
-                                 "MimeType=audio/wav;audio/x-wav;audio/vnd.wave;\n"
+                                 "MimeType=audio/wav;audio/x-wav;audio/vnd.wave;audio/flac;audio/x-flac;audio/aiff;"
+                                 "audio/x-aiff;\n"
                                  "Exec=\"" +
                                  QCoreApplication::applicationDirPath().toStdString() +
                                  "/fennick\" %F\n"

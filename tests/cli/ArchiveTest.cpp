@@ -70,7 +70,9 @@ TEST(Archive, FoldersAreListedInNameOrderAndMirrored)
     TempDir dir;
     const std::string a = dir.File("Archivio");
     for (const char* f : {"Artista B/Album/01.wav", "Artista A/Album/02.WAV", "Artista A/Album/01.wav",
-                          "b.wav/c.Wav", "sciolto.wav", "leggimi.txt"}) {
+                          "Artista A/Album/03.FLAC", "Artista A/Album/04.aif", "Artista A/Album/05.Aiff",
+                          "Artista A/Album/06.aifc", "Artista A/Album/07.ogg", "b.wav/c.Wav", "sciolto.wav",
+                          "leggimi.txt"}) {
         Mkdirs(fs::path(a + "/" + f).parent_path());
         WriteBytes(a + "/" + f, {});
     }
@@ -79,6 +81,10 @@ TEST(Archive, FoldersAreListedInNameOrderAndMirrored)
     const std::vector<TJob> archive = {
         {a + "/Artista A/Album/01.wav", "/o/Archivio/Artista A/Album"},
         {a + "/Artista A/Album/02.WAV", "/o/Archivio/Artista A/Album"},
+        {a + "/Artista A/Album/03.FLAC", "/o/Archivio/Artista A/Album"},
+        {a + "/Artista A/Album/04.aif", "/o/Archivio/Artista A/Album"},
+        {a + "/Artista A/Album/05.Aiff", "/o/Archivio/Artista A/Album"},
+        {a + "/Artista A/Album/06.aifc", "/o/Archivio/Artista A/Album"},
         {a + "/Artista B/Album/01.wav", "/o/Archivio/Artista B/Album"},
         {a + "/b.wav/c.Wav", "/o/Archivio/b.wav"},
         {a + "/sciolto.wav", "/o/Archivio"},

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <sndfile.h>
+
 #include <array>
 #include <chrono>
 #include <cmath>
@@ -41,6 +43,20 @@ Result RunCli(const TempDir& Dir, const std::string& Args)
     r.code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     r.out = Text(outFile);
     r.err = Text(errFile);
+    return r;
+}
+
+// Runs Command (fennick-cli is CLI) with sh in Dir, HOME there; its exit
+// code and stderr.
+Result RunShell(const TempDir& Dir, std::string Command)
+{
+    Command.replace(Command.find("CLI"), 3, FENNICK_CLI_PATH);
+    const std::string cmd = "cd '" + Dir.Path() + "' && export HOME='" + Dir.Path() + "' && { " + Command +
+                            "; } 2>'" + Dir.File("stderr.txt") + "'";
+    Result r;
+    const int status = std::system(cmd.c_str());
+    r.code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    r.err = Text(Dir.File("stderr.txt"));
     return r;
 }
 
@@ -84,6 +100,9 @@ TEST(FennickCli, OptionsAreCheckedWithItalianMessages)
         {{"-t", "T", "-a", "A", "-l", "L", "-N", "3", "-d", "2024", "-G", "G", "-c", "X=y", "a.wav"}, true, ""},
         {{"-c", "senza uguale", "a.wav"}, false, "commento non valido"},
         {{"-c", "=vuoto", "a.wav"}, false, "commento non valido"},
+        {{"-", "a.wav", "--", "-"}, false, "una volta sola"},
+        {{"--verifica", "-"}, false, "--verifica"},
+        {{"--verifica", "-o", "ogg", "-"}, true, ""},
     };
     for (const Case& k : cases) {
         TOptions o;
@@ -407,6 +426,26 @@ TEST(FennickCli, PicturesAndChaptersFromTheSource)
     EXPECT_EQ(Starting(comments, "CHAPTER"), (std::vector<std::string>{"CHAPTER001=00:00:00.500", "CHAPTER002=00:00:01.250",
                                                                         "CHAPTER002NAME=Ritornello"}));
 
+    // A FLAC file's PICTURE block, the same way (here a back cover).
+    std::vector<uint8_t> flac = SndfileBytes(SF_FORMAT_FLAC | SF_FORMAT_PCM_16, Sine(8000, 8000, {440}), 1, 8000);
+    ASSERT_GT(flac.size(), 42u);
+    std::vector<uint8_t> block = {0, 0, 0, 4, 0, 0, 0, 9};
+    for (char c : std::string("image/png"))
+        block.push_back(uint8_t(c));
+    block.insert(block.end(), 20, 0); // no description, sizes not said
+    for (int s = 24; s >= 0; s -= 8)
+        block.push_back(uint8_t(png.size() >> s));
+    block.insert(block.end(), png.begin(), png.end());
+    std::vector<uint8_t> header = {uint8_t(6 | (flac[4] & 0x80)), 0, uint8_t(block.size() >> 8), uint8_t(block.size())};
+    flac[4] &= 0x7F; // STREAMINFO is no longer the last block
+    flac.insert(flac.begin() + 42, header.begin(), header.end());
+    flac.insert(flac.begin() + 46, block.begin(), block.end());
+    WriteBytes(dir.File("con.flac"), flac);
+    ASSERT_EQ(RunCli(dir, "--quiet -o out con.flac").code, 0);
+    const auto fromFlac = Starting(DecodeOgg(dir.File("out/con.ogg")).comments, "METADATA_BLOCK_PICTURE=");
+    ASSERT_EQ(fromFlac.size(), 1u);
+    EXPECT_EQ(PictureIn(fromFlac[0]), std::make_pair(uint32_t(4), png));
+
     // A cover file instead, one too big, one that is no picture; and none at all.
     WriteBytes(dir.File("grande.png"), std::vector<uint8_t>((16u << 20) + 1, 0x89));
     WriteBytes(dir.File("testo.jpg"), {'c', 'i', 'a', 'o'});
@@ -429,9 +468,48 @@ TEST(FennickCli, PicturesAndChaptersFromTheSource)
         EXPECT_EQ(res.code, 0) << res.err;
         const auto got = DecodeOgg(dir.File("out2/con.ogg")).comments;
         EXPECT_EQ(Starting(got, "METADATA_BLOCK_PICTURE=").size(), r.pictures);
-        if (r.warning)
+        if (r.warning) {
             EXPECT_NE(res.err.find(r.warning), std::string::npos) << res.err;
-        if (std::string(r.options).find("nessun-tag") != std::string::npos)
+        }
+        if (std::string(r.options).find("nessun-tag") != std::string::npos) {
             EXPECT_TRUE(Starting(got, "CHAPTER").empty());
+        }
     }
+}
+
+// "-" through real pipes: a WAVE file of unknown length as ffmpeg writes it,
+// and a FLAC file, give the stream the same samples given by name give, on
+// the standard output with the summary on stderr, or in stdin.ogg under -o;
+// a reader of the stream that goes away ends the run as SIGPIPE would.
+TEST(FennickCli, TheStandardInputThroughPipes)
+{
+    TempDir dir;
+    const std::vector<int16_t> src = Sine(3 * 44100, 44100, {440, 660});
+    std::vector<uint8_t> wav = MakeWav16(src, 2, 44100);
+    WriteBytes(dir.File("brano.wav"), wav);
+    for (size_t at : {4, 40})
+        std::memset(wav.data() + at, 0xFF, 4);
+    WriteBytes(dir.File("ffmpeg.wav"), wav);
+    WriteBytes(dir.File("brano.flac"), SndfileBytes(SF_FORMAT_FLAC | SF_FORMAT_PCM_16, src, 2, 44100));
+    // The standard output gets no ReplayGain (its header cannot be written
+    // again at the end): the file by name, without it, has a header as long.
+    ASSERT_EQ(RunCli(dir, "--quiet --nessun-replaygain -o nome brano.wav").code, 0);
+    const std::string named = dir.File("nome/brano.ogg");
+    for (const char* in : {"ffmpeg.wav", "brano.flac"}) {
+        SCOPED_TRACE(in);
+        const Result r = RunShell(dir, std::string("cat ") + in + " | CLI - > flusso.ogg");
+        EXPECT_EQ(r.code, 0) << r.err;
+        EXPECT_EQ(r.err, "1 file codificato, 0 saltati, 0 errori → uscita standard\n");
+        // The same packets: the same pages and samples, under another serial.
+        EXPECT_EQ(ReadBytes(dir.File("flusso.ogg")).size(), ReadBytes(named).size());
+        EXPECT_EQ(DecodeOgg(dir.File("flusso.ogg")).pcm, DecodeOgg(named).pcm);
+    }
+    EXPECT_EQ(RunShell(dir, "cat brano.flac | CLI --quiet -o cartella -").code, 0);
+    EXPECT_EQ(DecodeOgg(dir.File("cartella/stdin.ogg")).pcm, DecodeOgg(named).pcm);
+
+    // More than a pipe holds (64 KiB), so the writes must meet the closed end.
+    WriteBytes(dir.File("lungo.wav"), MakeWav16(Sine(30 * 44100, 44100, {440, 660}), 2, 44100));
+    const Result closed = RunShell(dir, "{ CLI - < lungo.wav; echo $? > stato; } | head -c 100 > /dev/null");
+    EXPECT_EQ(Text(dir.File("stato")), "141\n");
+    EXPECT_EQ(closed.err, "fennick-cli: interrotto\n");
 }

@@ -1,7 +1,8 @@
-// The reader on the WAVE files real tools write: other sample widths and
-// coded formats, written here by libsndfile. 8- and 16-bit and coded data
-// come out as 16-bit, the rest (MPEG too) as float: both are compared at
-// full scale 1.0.
+// The readers on the files real tools write: WAVE of other sample widths
+// and coded formats, AIFF, AIFF-C and FLAC, written here by libsndfile,
+// from a file and through a pipe. 8- and 16-bit and coded data come out as
+// 16-bit, the rest (MPEG too) as float: both are compared at full scale 1.0.
+#include "platform/PipeStream.h"
 #include "sources/VelmarWave.h"
 
 #include "TestSupport.h"
@@ -12,6 +13,9 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <thread>
+
+#include <unistd.h>
 
 using namespace velmar;
 using namespace testing_support;
@@ -30,16 +34,19 @@ void WriteWithSndfile(const std::string& path, int format, const std::vector<int
 }
 
 // A whole read cycle as floats at full scale 1.0, whichever form the reader
-// hands out; the description must have said how many frames come.
-std::vector<float> ReadAll(TVelmarWaveIn& w)
+// hands out; the description must have said how many frames come, when it
+// could know.
+std::vector<float> ReadAll(TVelmarSourceIn& w)
 {
-    const TWaveDescription d = w.Description();
+    const TSourceDescription d = w.Description();
     std::vector<uint8_t> bytes, buf(32768);
     w.BeginRead();
     EXPECT_EQ(w.GetSampleFormat(), d.Format);
     for (int n; (n = w.ReadData(buf.data(), 32768)) > 0;) {
         bytes.insert(bytes.end(), buf.begin(), buf.begin() + n);
-        EXPECT_LE(w.Position(), w.Size());
+        if (w.Size() >= 0) {
+            EXPECT_LE(w.Position(), w.Size());
+        }
     }
     EXPECT_EQ(w.Position(), w.Size());
     if (d.Size >= 0) {
@@ -60,12 +67,55 @@ std::vector<float> ReadAll(TVelmarWaveIn& w)
     return s;
 }
 
-std::vector<float> Scaled(const std::vector<int16_t>& s)
+template <class T> std::vector<float> Scaled(const std::vector<T>& s)
 {
     std::vector<float> f(s.size());
     for (size_t i = 0; i < s.size(); ++i)
-        f[i] = s[i] / 32768.0f;
+        f[i] = float(double(s[i]) / (sizeof(T) == 2 ? 32768.0 : 2147483648.0));
     return f;
+}
+
+// Bytes read by the reader the factory picks, through a real pipe that a
+// thread fills; the description the reader gave.
+std::vector<float> ReadThroughPipe(const std::vector<uint8_t>& Bytes, TSourceDescription& D)
+{
+    int fds[2];
+    if (::pipe(fds) != 0)
+        return {};
+    std::thread writer([&] {
+        for (size_t done = 0; done < Bytes.size();) {
+            const ssize_t n = ::write(fds[1], Bytes.data() + done, Bytes.size() - done);
+            if (n <= 0)
+                break;
+            done += size_t(n);
+        }
+        ::close(fds[1]);
+    });
+    std::vector<float> got;
+    try {
+        TPipeStream pipe("-", fds[0]);
+        TComponent root;
+        TVelmarSourceIn* source = CreateSource(&root, "-", &pipe);
+        D = source->Description();
+        got = ReadAll(*source);
+    } catch (const std::exception& e) {
+        ADD_FAILURE() << e.what();
+    }
+    char rest[4096];
+    while (::read(fds[0], rest, sizeof rest) > 0) {
+    }
+    ::close(fds[0]);
+    writer.join();
+    return got;
+}
+
+// 24 significant bits at full 32-bit scale: what a 24-bit file holds whole.
+std::vector<int32_t> Deep(const std::vector<int16_t>& s)
+{
+    std::vector<int32_t> d(s.size());
+    for (size_t i = 0; i < s.size(); ++i)
+        d[i] = int32_t(uint32_t(s[i]) << 16) + int32_t((i * 40503u) & 0xFF00);
+    return d;
 }
 
 // Signal-to-noise ratio of Got against Want over Want's length, in dB.
@@ -82,18 +132,23 @@ double SnrDb(const std::vector<float>& want, const std::vector<float>& got)
 
 } // namespace
 
-TEST(VelmarWaveCoded, EveryRealWaveFileSoundsLikeItsSource)
+TEST(VelmarWaveCoded, EveryRealFileSoundsLikeItsSourceFromAFileOrAPipe)
 {
+    constexpr uint32_t NoSize = 1; // data size 0xFFFFFFFF, as streaming writers leave it
+    constexpr uint32_t ZeroSize = 2;
     struct Case {
         const char* name;
         int format;
         double minSnr;       // 999: exact
         int extraFrames;     // a coded block's padding the writer may leave
+        TSourceKind kind = TSourceKind::Wave;
+        bool deep = false;   // 24 significant bits in the source
+        uint32_t sizes = 0;  // NoSize, ZeroSize: the WAVE header's sizes say nothing
         double amp = 0.5;    // 1.0: samples at full scale, whose coded form overshoots it
     };
     const Case cases[] = {
         {"PCM 8-bit", SF_FORMAT_WAV | SF_FORMAT_PCM_U8, 30, 0},
-        {"PCM 24-bit", SF_FORMAT_WAV | SF_FORMAT_PCM_24, 999, 0},
+        {"PCM 24-bit", SF_FORMAT_WAV | SF_FORMAT_PCM_24, 999, 0, TSourceKind::Wave, true},
         {"PCM 32-bit", SF_FORMAT_WAV | SF_FORMAT_PCM_32, 999, 0},
         {"float", SF_FORMAT_WAV | SF_FORMAT_FLOAT, 999, 0},
         {"double", SF_FORMAT_WAV | SF_FORMAT_DOUBLE, 999, 0},
@@ -105,7 +160,17 @@ TEST(VelmarWaveCoded, EveryRealWaveFileSoundsLikeItsSource)
         {"A-law", SF_FORMAT_WAV | SF_FORMAT_ALAW, 30, 0},
         {"GSM 6.10", SF_FORMAT_WAV | SF_FORMAT_GSM610, 15, 0},
         {"MPEG layer 3", 0, 30, 0},
-        {"MPEG layer 3 at full scale", 0, 25, 0, 1.0},
+        {"MPEG layer 3 at full scale", 0, 25, 0, TSourceKind::Wave, false, 0, 1.0},
+        {"PCM 16-bit, sizes 0xFFFFFFFF", SF_FORMAT_WAV | SF_FORMAT_PCM_16, 999, 0, TSourceKind::Wave, false, NoSize},
+        {"PCM 16-bit, sizes 0", SF_FORMAT_WAV | SF_FORMAT_PCM_16, 999, 0, TSourceKind::Wave, false, ZeroSize},
+        {"AIFF 16-bit", SF_FORMAT_AIFF | SF_FORMAT_PCM_16, 999, 0, TSourceKind::Aiff},
+        {"AIFF 24-bit", SF_FORMAT_AIFF | SF_FORMAT_PCM_24, 999, 0, TSourceKind::Aiff, true},
+        {"AIFF-C little-endian", SF_FORMAT_AIFF | SF_FORMAT_PCM_16 | SF_ENDIAN_LITTLE, 999, 0, TSourceKind::AiffC},
+        {"AIFF-C float", SF_FORMAT_AIFF | SF_FORMAT_FLOAT, 999, 0, TSourceKind::AiffC},
+        {"AIFF-C mu-law", SF_FORMAT_AIFF | SF_FORMAT_ULAW, 30, 0, TSourceKind::AiffC},
+        {"FLAC 8-bit", SF_FORMAT_FLAC | SF_FORMAT_PCM_S8, 30, 0, TSourceKind::Flac},
+        {"FLAC 16-bit", SF_FORMAT_FLAC | SF_FORMAT_PCM_16, 999, 0, TSourceKind::Flac},
+        {"FLAC 24-bit", SF_FORMAT_FLAC | SF_FORMAT_PCM_24, 999, 0, TSourceKind::Flac, true},
     };
     for (const Case& k : cases) {
         for (int channels : {1, 2}) {
@@ -115,15 +180,30 @@ TEST(VelmarWaveCoded, EveryRealWaveFileSoundsLikeItsSource)
             TempDir dir;
             const auto src = Sine(Frames, Rate, channels == 1 ? std::vector<double>{440}
                                                               : std::vector<double>{440, 1000}, k.amp);
-            WriteWithSndfile(dir.File("in.wav"), k.format, src, channels);
-            TVelmarWaveIn w;
-            w.SetFileName(dir.File("in.wav"));
-            EXPECT_EQ(w.GetChannels(), channels);
-            EXPECT_EQ(w.GetSampleRate(), Rate);
-            const auto got = ReadAll(w);
+            if (k.deep) {
+                WriteBytes(dir.File("in.wav"), SndfileBytes(k.format, Deep(src), channels, Rate));
+            } else {
+                WriteWithSndfile(dir.File("in.wav"), k.format, src, channels);
+            }
+            std::vector<uint8_t> bytes = ReadBytes(dir.File("in.wav"));
+            if (k.sizes) {
+                const size_t data = std::string(bytes.begin(), bytes.end()).find("data");
+                ASSERT_NE(data, std::string::npos);
+                for (size_t at : {size_t(4), data + 4})
+                    std::memset(bytes.data() + at, k.sizes == NoSize ? 0xFF : 0, 4);
+                WriteBytes(dir.File("in.wav"), bytes);
+            }
+            TComponent root;
+            TVelmarSourceIn* w = CreateSource(&root, dir.File("in.wav"));
+            EXPECT_EQ(w->Description().Kind, k.kind);
+            EXPECT_EQ(w->GetChannels(), channels);
+            EXPECT_EQ(w->GetSampleRate(), Rate);
+            const auto got = ReadAll(*w);
             EXPECT_GE(got.size(), src.size());
             EXPECT_LE(got.size(), src.size() + size_t(k.extraFrames * channels));
-            if (k.minSnr == 999)
+            if (k.deep)
+                EXPECT_EQ(got, Scaled(Deep(src))); // int24 / 2^23, every bit
+            else if (k.minSnr == 999)
                 EXPECT_EQ(got, Scaled(src));
             else
                 EXPECT_GT(SnrDb(Scaled(src), got), k.minSnr);
@@ -131,7 +211,11 @@ TEST(VelmarWaveCoded, EveryRealWaveFileSoundsLikeItsSource)
                 EXPECT_GT(std::max(*std::max_element(got.begin(), got.end()),
                                    -*std::min_element(got.begin(), got.end())), 1.0f);
             }
-            EXPECT_EQ(w.OpenCount(), 0);
+            EXPECT_EQ(w->OpenCount(), 0);
+            // Through a pipe: the same samples, read once in order.
+            TSourceDescription piped;
+            EXPECT_EQ(ReadThroughPipe(bytes, piped), got);
+            EXPECT_EQ(piped.Kind, k.kind);
         }
     }
 }
