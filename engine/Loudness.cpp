@@ -205,17 +205,26 @@ TStringList TLoudnessTap::Placeholders()
 
 void TLoudnessTap::Samples(const float* const* Planar, int Channels, int Frames)
 {
-    if (Channels != FChannels)
+    if (Channels != FChannels || Frames <= 0)
         return;
-    for (int i = 0; i < Frames; ++i)
-        for (int c = 0; c < Channels; ++c)
-            FBlock.push_back(Planar[c][i]);
+    if (FBlock.capacity() == 0)
+        FBlock.reserve(TapBlock * size_t(FChannels));
+    const size_t at = FBlock.size();
+    FBlock.resize(at + size_t(Frames) * size_t(Channels));
+    float* out = FBlock.data() + at;
+    for (int c = 0; c < Channels; ++c) {
+        const float* in = Planar[c];
+        for (int i = 0; i < Frames; ++i)
+            out[size_t(i) * size_t(Channels) + size_t(c)] = in[i];
+    }
     if (FBlock.size() < TapBlock * size_t(FChannels))
         return;
     std::unique_lock<std::mutex> g(FLock);
     // A few blocks ahead at most: memory stays as it is if measuring lags.
     FChanged.wait(g, [this] { return FQueue.size() < 4; });
     FQueue.push_back(std::move(FBlock));
+    // A block the measure is done with, so the next fill allocates nothing.
+    FBlock = std::move(FSpare);
     FBlock.clear();
     FChanged.notify_all();
 }
@@ -234,6 +243,9 @@ void TLoudnessTap::Measure()
         }
         FChanged.notify_all();
         FMeter.Add(block.data(), block.size() / size_t(FChannels));
+        std::lock_guard<std::mutex> g(FLock);
+        if (FSpare.capacity() == 0)
+            FSpare = std::move(block);
     }
 }
 

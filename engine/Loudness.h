@@ -83,6 +83,7 @@ private:
     std::condition_variable FChanged;
     std::deque<std::vector<float>> FQueue;
     std::vector<float> FBlock; // being filled, interleaved
+    std::vector<float> FSpare; // a measured block's memory, for the next one
     bool FEnded = false;
     std::thread FThread;       // last: it uses everything above
 };
