@@ -60,7 +60,7 @@ void OtherHeaders(velmar::TMemoryStream& S)
             std::abort();
     if (a.SoundEnd > S.Size())
         std::abort();
-    for (const std::string& line : velmar::ReadTagChunks(S, a.Tags, true))
+    for (const std::string& line : velmar::ReadTagChunks(S, a.Tags, true).Lines())
         if (!ValidUtf8(line))
             std::abort();
     const velmar::TFlacMetadata f = velmar::ReadFlacMetadata(S);
