@@ -172,7 +172,7 @@ TVelmarSndfileIn::TVelmarSndfileIn(TComponent* AOwner) : TVelmarSourceIn(AOwner)
 TVelmarSndfileIn::~TVelmarSndfileIn()
 {
     CheckNotRead();
-    Release();
+    ReleaseStreams();
 }
 
 TSourceDescription TVelmarSndfileIn::Describe(TStream& S) { return TFile(S, FFileName).Description(); }
@@ -198,25 +198,17 @@ void TVelmarSndfileIn::OpenSource()
         ReleasePipeHead(FStream); // only the audio is read from here on
         ++FOpenCount;
     } catch (...) {
-        Release();
+        ReleaseStreams();
         throw;
     }
 }
 
-void TVelmarSndfileIn::Release()
+void TVelmarSndfileIn::ReleaseStreams()
 {
     FFile.reset();
     if (!FStreamAssigned)
         FStream = nullptr;
     FFileStream.reset();
-}
-
-void TVelmarSndfileIn::CloseSource()
-{
-    if (FOpenCount == 1)
-        Release();
-    if (FOpenCount > 0)
-        --FOpenCount;
 }
 
 // The next block of whole frames, in the form handed out.

@@ -39,13 +39,12 @@ public:
 protected:
     TSourceDescription Describe(TStream& S) override;
     void OpenSource() override;
-    void CloseSource() override;
+    void ReleaseStreams() override;
 
     struct TFile; // libsndfile's handle over the stream
 
 private:
     int FillBlock();
-    void Release();
 
     alignas(8) std::array<uint8_t, BlockSize> FBlock{};
     int FFrameBytes = 2;

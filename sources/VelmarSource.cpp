@@ -154,4 +154,12 @@ bool HasSourceExtension(const std::string& Name)
     return ext == "wav" || ext == "flac" || ext == "aif" || ext == "aiff" || ext == "aifc";
 }
 
+void TVelmarSourceIn::CloseSource()
+{
+    if (FOpenCount == 1)
+        ReleaseStreams();
+    if (FOpenCount > 0)
+        --FOpenCount;
+}
+
 } // namespace velmar

@@ -63,6 +63,10 @@ public:
 protected:
     // What S holds, read from its start as OpenSource would read it.
     virtual TSourceDescription Describe(TStream& S) = 0;
+    // The last close lets go of what the reader holds (ReleaseStreams).
+    void CloseSource() override;
+    // Closes the file and frees what a read cycle holds; safe when half open.
+    virtual void ReleaseStreams() = 0;
     void SourceChanged() override;
     // OpenSource's first step: opens FileName (unless a stream was handed
     // in) and lets Open read its header; what Open describes, or its

@@ -328,14 +328,6 @@ void TVelmarWaveIn::ReleaseStreams()
     FRaw.shrink_to_fit();
 }
 
-void TVelmarWaveIn::CloseSource()
-{
-    if (FOpenCount == 1)
-        ReleaseStreams();
-    if (FOpenCount > 0)
-        --FOpenCount;
-}
-
 // Reads the next block of whole frames (of the data chunk only).
 int TVelmarWaveIn::FillBlock()
 {

@@ -56,7 +56,7 @@ public:
 protected:
     TSourceDescription Describe(TStream& S) override;
     void OpenSource() override;
-    void CloseSource() override;
+    void ReleaseStreams() override;
 
 private:
     struct THeader;
@@ -64,7 +64,6 @@ private:
     void TakeHeader(const TWaveChunks& Chunks, const TWaveFormat& Fmt, int Container);
     bool OpenDecoded(const TWaveChunks& Chunks, const TWaveFormat& Fmt);
     int FillDecoded();
-    void ReleaseStreams();
     int FillBlock();
 
     alignas(8) std::array<uint8_t, BlockSize> FBlock{};
